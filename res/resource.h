@@ -1,0 +1,11 @@
+#pragma once
+
+#define IDD_USAGE 101
+
+#define IDS_CAPTION 1
+#define IDS_USAGE_ENGINES 2
+#define IDS_USAGE_CONFIG 3
+#define IDS_NEED_REBOOT 4
+#define IDS_SUCCESS 5
+#define IDS_INVALID_PATH 6
+#define IDS_MISSING_FILELIST 7

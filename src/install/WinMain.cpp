@@ -1,0 +1,11 @@
+// The process entry point: everything else lives in the program library.
+#include "install.h"
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow)
+{
+    (void)hPrevInstance;
+    (void)lpCmdLine;
+    (void)nCmdShow;
+    // The runtime's own split of the command line does not know double-byte program names.
+    return PelmoraMain(hInstance, GetArgumentText(GetCommandLineA()));
+}

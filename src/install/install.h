@@ -1,0 +1,70 @@
+// Install driver: the entry point's run, the command line and configuration file, the usage
+// dialog and the result messages.
+#pragma once
+
+#include <windows.h>
+
+// Engine sets (g_dwEngIDs).
+enum
+{
+    OSKA_ONLY = 1,
+    BRIN_ONLY = 2,
+    BOTH_OSKA_BRIN = 3,
+};
+
+// Resource ids.
+#include "../../res/resource.h"
+
+// Process-wide flags and values.
+extern BOOL g_bSilent;      // 1: no message boxes, no usage dialog after bad arguments
+extern BOOL g_bDefaultArgs; // default mode: no leading "/", or /NS alone
+extern BOOL g_bCfgMode;     // /CFG configuration mode
+extern BOOL g_bUsageOnly;   // /? : show the usage dialog only
+extern DWORD g_dwEngIDs;    // engine set
+extern DWORD g_dwOSType;    // platform id, set once per run
+extern char g_szFileList[MAX_PATH];
+
+// Gives every process-wide flag its initial value (a run starts from these).
+void ResetGlobals();
+
+// Longest argument text the program takes: the command line limit of the platform.
+#define MAX_ARGTEXT 32768
+
+// The run state of one run, from the first log line to the way out.
+struct RUN_STATE
+{
+    HINSTANCE hInstance;
+    char lpCmdLine[MAX_ARGTEXT]; // the argument text; after the parse only the path argument
+    char szProductName[MAX_PATH];
+    char szEngPath[MAX_PATH];
+    BOOL bAddRefCount;
+    BOOL bHaveProductList;
+    BOOL bNeedReboot;
+    BOOL bFormerInstalled;
+    BOOL bInstalledOnR80;
+    char szVersion[64];
+};
+
+// The argument text of a full command line: the program name removed (a quoted name runs to the
+// next quote), and every character of code 32 or less after it skipped.
+const char* GetArgumentText(const char* pszCommandLine);
+
+// Runs the program on the argument text and returns the exit code.
+int PelmoraMain(HINSTANCE hInstance, const char* pszArgText);
+
+// Interprets pszCmdLine. Fills szProductName and szPath (MAX_PATH each, upper-cased name, path in
+// its own case) and writes *pbAddRefCount. Returns 0 when the text is acceptable, -1 when not.
+int ParseCmdLine(const char* pszCmdLine, char* szProductName, BOOL* pbAddRefCount, char* szPath);
+
+// Configuration mode on the text after "/CFG". On success szPath receives the engine directory
+// named by the configuration file and the result is 0; -1 takes the bad-argument way out.
+int RunConfigMode(const char* pszCfgText, char* szProductName, BOOL* pbAddRefCount, char* szPath);
+
+// The extension test of the path argument: -1 for an ".INI" path outside configuration mode.
+int CheckPathExtension(const char* pszPath);
+
+// Usage dialog and result messages.
+INT_PTR CALLBACK UsageDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
+void CenterWindow(HWND hWnd, HWND hParent);
+void ShowUsageDialog(HINSTANCE hInstance);
+void ShowResultMessage(HINSTANCE hInstance, UINT uStringID);

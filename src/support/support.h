@@ -1,0 +1,98 @@
+// Support services shared by every subsystem: the installation log, platform detection, the
+// multibyte string helpers and the platform seam.
+#pragma once
+
+#include <windows.h>
+
+// ---------------------------------------------------------------------------------------------
+// Platform ids returned by GetCurrentOSType and kept in g_dwOSType.
+enum
+{
+    OSID_UNKNOWN = 0,
+    OSID_W95 = 1,
+    OSID_W98 = 2,
+    OSID_NT351 = 3,
+    OSID_NT4 = 4,
+    OSID_W2K = 5, // also every later NT-family version
+    OSID_WME = 6,
+};
+
+// The program always works in the registry view that a 32-bit process gets. The i686 build gets
+// it for free; a 64-bit build of the same sources must ask for it, or it would see other keys
+// than the product does on 64-bit Windows.
+#ifdef _WIN64
+#define PELMORA_KEY_VIEW KEY_WOW64_32KEY
+#else
+#define PELMORA_KEY_VIEW 0
+#endif
+
+// ---------------------------------------------------------------------------------------------
+// Installation log (MorSetup.log in the temporary directory).
+
+// Banner state: -1 until the Start banner has been written, then 1 for the rest of the process.
+extern int g_nLogState;
+
+// Formats the message printf-style (%s, %d, %02d and %I64u among others) and appends it to the
+// log after a time prefix. Writes the Start banner and the date line before the first message
+// of the process. Never fails towards the caller: a message that cannot be written is lost.
+void WriteLog(const char* pszFormat, ...);
+
+// Fills szPath (MAX_PATH) with the full path of MorSetup.log. Returns FALSE when no directory
+// yields a path that fits.
+BOOL GetLogFilePath(char* szPath);
+
+// ---------------------------------------------------------------------------------------------
+// Platform detection.
+
+// Returns the platform id (OSID_*) and logs it. Called once per run; others read g_dwOSType.
+DWORD GetCurrentOSType();
+
+// ---------------------------------------------------------------------------------------------
+// Multibyte rules of the ANSI code page. A lead byte and its trail byte form one character; a
+// match never starts on a trail byte, and upper-casing leaves double-byte characters alone.
+
+// TRUE when the byte at pszStr[nIndex] is the trail byte of a double-byte character.
+BOOL MbsIsTrailByte(const char* pszStr, size_t nIndex);
+
+// First occurrence of pszFind in pszStr that starts on a character boundary, or NULL.
+char* MbsStr(const char* pszStr, const char* pszFind);
+
+// First and last occurrence of the single-byte character ch, on character boundaries, or NULL.
+char* MbsChr(const char* pszStr, char ch);
+char* MbsRChr(const char* pszStr, char ch);
+
+// Upper-cases the single-byte characters of pszStr in place; the length never changes.
+void MbsUpper(char* pszStr);
+
+// Bounded copy that always terminates: copies at most cchDest - 1 bytes and never splits a
+// double-byte character. Returns FALSE when the source had to be cut.
+BOOL MbsCopy(char* pszDest, size_t cchDest, const char* pszSrc);
+
+// ---------------------------------------------------------------------------------------------
+// The platform seam: the few calls whose outcomes the test platform cannot produce. Production
+// code calls them through these pointers; tests replace an entry for the length of one test.
+
+typedef BOOL(WINAPI* PFN_GetVersionExA)(LPOSVERSIONINFOA);
+typedef DWORD(WINAPI* PFN_GetTempPathA)(DWORD, LPSTR);
+typedef DWORD(WINAPI* PFN_GetFileAttributesA)(LPCSTR);
+typedef BOOL(WINAPI* PFN_MoveFileExA)(LPCSTR, LPCSTR, DWORD);
+typedef BOOL(WINAPI* PFN_GetDiskFreeSpaceA)(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
+typedef DWORD(WINAPI* PFN_GetShortPathNameA)(LPCSTR, LPSTR, DWORD);
+
+extern PFN_GetVersionExA g_pfnGetVersionExA;
+extern PFN_GetTempPathA g_pfnGetTempPathA;
+extern PFN_GetFileAttributesA g_pfnGetFileAttributesA;
+extern PFN_MoveFileExA g_pfnMoveFileExA;
+extern PFN_GetDiskFreeSpaceA g_pfnGetDiskFreeSpaceA;
+extern PFN_GetShortPathNameA g_pfnGetShortPathNameA;
+
+// Each override installs pfn, or restores the real function when pfn is NULL.
+void SeamOverrideGetVersionExA(PFN_GetVersionExA pfn);
+void SeamOverrideGetTempPathA(PFN_GetTempPathA pfn);
+void SeamOverrideGetFileAttributesA(PFN_GetFileAttributesA pfn);
+void SeamOverrideMoveFileExA(PFN_MoveFileExA pfn);
+void SeamOverrideGetDiskFreeSpaceA(PFN_GetDiskFreeSpaceA pfn);
+void SeamOverrideGetShortPathNameA(PFN_GetShortPathNameA pfn);
+
+// Restores every entry to the real function.
+void SeamRestoreAll();

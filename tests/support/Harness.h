@@ -1,0 +1,112 @@
+// The test harness shared by the in-process and the end-to-end tests: the state that every test
+// starts from, the launcher of Pelmora.exe, the log reader, the dialog helper and screenshots.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace harness
+{
+
+// True when running under Wine (ntdll exports wine_get_version).
+bool IsWine();
+
+// Directory of the running test executable, which is where Pelmora.exe is built too.
+std::string ModuleDir();
+std::string PelmoraExePath();
+// The build directory (parent of bin), where tests keep folders and screenshots.
+std::string BuildDir();
+
+std::string TempDir(); // as the platform reports it, with its final backslash
+std::string LogPath(); // MorSetup.log in TempDir()
+
+// Whole-file helpers. ReadFileBytes returns "" and *pbExists = false for a missing file.
+std::string ReadFileBytes(const std::string& strPath, bool* pbExists = nullptr);
+bool WriteFileBytes(const std::string& strPath, const std::string& strData);
+bool FileExists(const std::string& strPath);
+void DeleteTree(const std::string& strPath);
+
+// A fresh, empty folder for the running test under BuildDir()\testdirs.
+std::string TestDir();
+// A package directory under TestDir() with a FileList.ini when bWithManifest.
+std::string MakePackageDir(const char* pszName, bool bWithManifest);
+
+// Wine's per-program Windows version (win95, win98, winme, nt351, nt40, win2k, winxp, win7,
+// win10); an empty name removes the setting so that the prefix default applies.
+void SetWindowsVersion(const char* pszExe, const char* pszVersion);
+// The key whose presence marks Windows ME among the 9x versions.
+void SetMeEnvironmentKey(bool bPresent);
+
+struct RunOptions
+{
+    std::string strWindows; // Wine version name, "" for the prefix default
+    std::string strCurDir;  // current directory of the child; "" for TestDir()
+    DWORD dwTimeoutMs = 60000;
+};
+
+// Starts Pelmora.exe with exactly strArgText after its quoted full path.
+bool StartPelmora(const std::string& strArgText, const RunOptions& opts, PROCESS_INFORMATION* pPi);
+// Waits for the child and returns its exit code; kills it and fails the test on time-out.
+DWORD WaitForExit(PROCESS_INFORMATION* pPi, DWORD dwTimeoutMs);
+// Start and wait: the exit code of the run.
+DWORD RunPelmora(const std::string& strArgText, const RunOptions& opts = RunOptions());
+
+// The log as written, and the messages of its last run (after the last Start banner): each
+// message without its time prefix, line ends as "\n".
+std::string ReadLog();
+std::vector<std::string> LastRunMessages();
+bool HasMessage(const std::vector<std::string>& msgs, const std::string& strMsg);
+// Index of strMsg in msgs, or -1.
+int FindMessage(const std::vector<std::string>& msgs, const std::string& strMsg);
+// Index of the first message that begins with strPrefix, or -1.
+int FindPrefix(const std::vector<std::string>& msgs, const std::string& strPrefix);
+
+// Dialogs and message boxes of a child process.
+HWND WaitForWindow(DWORD dwPid, const char* pszCaption, DWORD dwTimeoutMs);
+// A window of the process with that caption, right now (no wait), or NULL.
+HWND FindProcessWindow(DWORD dwPid, const char* pszCaption);
+struct ControlInfo
+{
+    std::string strClass;
+    int nId;
+    std::string strText;
+    RECT rc; // screen coordinates
+    LONG lStyle;
+};
+std::vector<ControlInfo> ReadControls(HWND hWnd);
+enum CloseMethod
+{
+    CloseWithOk,
+    CloseWithEnter,
+    CloseWithEscape,
+    CloseWithCloseBox,
+};
+void CloseDialog(HWND hWnd, CloseMethod method);
+// Takes a screenshot of the whole display into BuildDir()\screenshots\<name>.png; returns the
+// file's path or "" when no screenshot could be taken.
+std::string Screenshot(const std::string& strName);
+
+// Brings the machine to the state every test starts from.
+void ResetState();
+
+// Base fixture: every test starts from a reset machine and leaves it reset.
+class PelmoraTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+} // namespace harness
+
+// Skips the running test unless it runs under Wine.
+#define REQUIRE_WINE()                                                                           \
+    do                                                                                           \
+    {                                                                                            \
+        if (!harness::IsWine())                                                                  \
+            GTEST_SKIP() << "needs Wine";                                                        \
+    } while (0)

@@ -1,0 +1,145 @@
+#include "UnitFixture.h"
+
+#include <regex>
+#include <string>
+
+namespace
+{
+
+std::string g_strFakeTemp;
+DWORD g_dwFakeTempResult;
+
+DWORD WINAPI FakeGetTempPathA(DWORD cch, LPSTR psz)
+{
+    if (g_dwFakeTempResult == 0)
+    {
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+    }
+    if (cch > 0)
+        lstrcpynA(psz, g_strFakeTemp.c_str(), (int)cch);
+    return g_dwFakeTempResult;
+}
+
+void FakeTemp(const std::string& strDir, DWORD dwResult)
+{
+    g_strFakeTemp = strDir;
+    g_dwFakeTempResult = dwResult;
+    SeamOverrideGetTempPathA(FakeGetTempPathA);
+}
+
+std::string WindowsLogPath()
+{
+    char sz[MAX_PATH];
+    GetWindowsDirectoryA(sz, sizeof(sz));
+    return std::string(sz) + "\\MorSetup.log";
+}
+
+class Log : public UnitTest
+{
+};
+
+const char* const s_pszBanner = "\r\n----------------------  Start  ------------------- \r\n"
+                                "< \\d\\d/\\d\\d/\\d{4}  \\d\\d:\\d\\d:\\d\\d > \r\n";
+const char* const s_pszTime = "< \\d\\d:\\d\\d:\\d\\d > ";
+
+TEST_F(Log, FileHoldsBannerDateLineAndTimedEntriesWithCrLf)
+{
+    WriteLog("Orvane: START!!\n");
+    WriteLog("Orvane: free %I64u bytes, id [%d] %02d %s\n", 18446744073709551615ULL, 5, 7, "x");
+    WriteLog("no line end ");
+    WriteLog("next\n");
+    std::string strExpected = std::string(s_pszBanner) + s_pszTime + "Orvane: START!!\r\n" +
+                              s_pszTime +
+                              "Orvane: free 18446744073709551615 bytes, id \\[5\\] 07 x\r\n" +
+                              s_pszTime + "no line end " + s_pszTime + "next\r\n";
+    std::string strLog = harness::ReadLog();
+    EXPECT_TRUE(std::regex_match(strLog, std::regex(strExpected))) << strLog;
+    EXPECT_EQ(1, g_nLogState);
+
+    // The banner is written once per process; a new process (state -1) appends a second one.
+    g_nLogState = -1;
+    WriteLog("again\n");
+    strLog = harness::ReadLog();
+    EXPECT_TRUE(std::regex_match(strLog, std::regex(strExpected + s_pszBanner + s_pszTime +
+                                                    "again\r\n")))
+        << strLog;
+}
+
+TEST_F(Log, OverlongMessageIsCutNotOverrun)
+{
+    std::string strLong(10000, 'm');
+    WriteLog("%s\n", strLong.c_str());
+    std::vector<std::string> msgs = harness::LastRunMessages();
+    ASSERT_EQ(1u, msgs.size());
+    EXPECT_EQ(std::string(4095, 'm'), msgs[0]);
+}
+
+TEST_F(Log, DirectoryRules)
+{
+    char szPath[MAX_PATH];
+
+    // A root with or without its backslash, and a directory with or without one.
+    FakeTemp("C:\\", 3);
+    ASSERT_TRUE(GetLogFilePath(szPath));
+    EXPECT_STREQ("C:\\MorSetup.log", szPath);
+    FakeTemp("C:", 2);
+    ASSERT_TRUE(GetLogFilePath(szPath));
+    EXPECT_STREQ("C:\\MorSetup.log", szPath);
+    FakeTemp("C:\\Temp\\", 8);
+    ASSERT_TRUE(GetLogFilePath(szPath));
+    EXPECT_STREQ("C:\\Temp\\MorSetup.log", szPath);
+    FakeTemp("C:\\Temp", 7);
+    ASSERT_TRUE(GetLogFilePath(szPath));
+    EXPECT_STREQ("C:\\Temp\\MorSetup.log", szPath);
+
+    // Failed query, empty answer, a directory longer than the buffer, and one too long to take
+    // the file name: the Windows directory.
+    for (DWORD dwResult : {0u, 5u})
+    {
+        FakeTemp("", dwResult);
+        ASSERT_TRUE(GetLogFilePath(szPath));
+        EXPECT_EQ(WindowsLogPath(), szPath);
+    }
+    FakeTemp("C:\\" + std::string(300, 't'), 304);
+    ASSERT_TRUE(GetLogFilePath(szPath));
+    EXPECT_EQ(WindowsLogPath(), szPath);
+    FakeTemp("C:\\" + std::string(250, 't') + "\\", 254);
+    ASSERT_TRUE(GetLogFilePath(szPath));
+    EXPECT_EQ(WindowsLogPath(), szPath);
+}
+
+TEST_F(Log, FailedTempQueryWritesIntoTheWindowsDirectory)
+{
+    std::string strWinLog = WindowsLogPath();
+    DeleteFileA(strWinLog.c_str());
+    FakeTemp("", 0);
+    WriteLog("Orvane: START!!\n");
+    std::string strLog = harness::ReadFileBytes(strWinLog);
+    DeleteFileA(strWinLog.c_str());
+    EXPECT_TRUE(std::regex_match(strLog, std::regex(std::string(s_pszBanner) + s_pszTime +
+                                                    "Orvane: START!!\r\n")))
+        << strLog;
+    EXPECT_FALSE(harness::FileExists(harness::LogPath()));
+}
+
+TEST_F(Log, UnopenableFileLosesTheMessageAndKeepsTheBannerPending)
+{
+    // A directory where the log file should be: every open fails.
+    std::string strDir = harness::TestDir();
+    CreateDirectoryA((strDir + "\\MorSetup.log").c_str(), NULL);
+    FakeTemp(strDir + "\\", (DWORD)strDir.size() + 1);
+    WriteLog("lost\n");
+    EXPECT_EQ(-1, g_nLogState);
+
+    // Once the file can be opened the banner comes before the first message written.
+    RemoveDirectoryA((strDir + "\\MorSetup.log").c_str());
+    WriteLog("kept\n");
+    EXPECT_EQ(1, g_nLogState);
+    std::string strLog = harness::ReadFileBytes(strDir + "\\MorSetup.log");
+    EXPECT_TRUE(std::regex_match(strLog, std::regex(std::string(s_pszBanner) + s_pszTime +
+                                                    "kept\r\n")))
+        << strLog;
+}
+
+} // namespace
