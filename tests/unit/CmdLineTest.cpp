@@ -54,7 +54,7 @@ TEST_F(CmdLine, EmptyTextAndNonSilentAloneSelectDefaults)
     EXPECT_EQ(0, g_bSilent);
     EXPECT_EQ(1, g_bDefaultArgs);
     EXPECT_EQ(3u, g_dwEngIDs);
-    EXPECT_EQ((std::vector<std::string>{"Orvane: /NS -  pszTempCmdLine[    ]\n",
+    EXPECT_EQ((std::vector<std::string>{"Orvane: /NS -  pszTempCmdLine[  ]\n",
                                         "Orvane: /NS - only param, set default\n"}),
               LastRunMessages());
 }
@@ -189,12 +189,12 @@ TEST_F(CmdLine, PathTextRules)
 
 TEST_F(CmdLine, SwitchFormsAreFoundInsideAForwardSlashPath)
 {
-    ParseResult r = Parse("/PROD:A /PATH:C:/Install/bin");
+    ParseResult r = Parse("/PROD:A /PATH:C:/Install/Data");
     EXPECT_EQ(0, r.nResult);
     EXPECT_EQ(1u, g_dwEngIDs);
-    EXPECT_EQ("C:nstall/bin", r.strPath);
-    EXPECT_TRUE(
-        HasMessage(LastRunMessages(), "Orvane: OSKA_ONLY -  pszTempCmdLine[/PROD:A /PATH:C:nstall/bin]\n"));
+    EXPECT_EQ("C:nstall/Data", r.strPath);
+    EXPECT_TRUE(HasMessage(LastRunMessages(),
+                           "Orvane: OSKA_ONLY -  pszTempCmdLine[/PROD:A /PATH:C:nstall/Data]\n"));
 }
 
 TEST_F(CmdLine, NoReferenceSwitch)
