@@ -96,8 +96,7 @@ static int PrepareRun(RUN_STATE* pRun)
 
     if (!g_bCfgMode)
     {
-        if (ParseCmdLine(pRun->lpCmdLine, pRun->szProductName, &pRun->bAddRefCount, szPath) !=
-            0)
+        if (ParseCmdLine(pRun->lpCmdLine, pRun->szProductName, &pRun->bAddRefCount, szPath) != 0)
             return ExitBadArguments(pRun);
         lstrcpynA(pRun->lpCmdLine, szPath, sizeof(pRun->lpCmdLine));
         WriteLog("Orvane: szProductName [%s]\n", pRun->szProductName);

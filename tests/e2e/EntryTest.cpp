@@ -163,7 +163,8 @@ TEST_F(Entry, MissingManifestEndsWithCode4)
     if (!harness::FileExists("C:\\FileList.ini"))
     {
         EXPECT_EQ(4u, RunPelmora("", opts));
-        EXPECT_TRUE(HasMessage(LastRunMessages(), "Orvane: Missing Filelist at [C:\\\\FileList.ini]!!\n"));
+        EXPECT_TRUE(
+            HasMessage(LastRunMessages(), "Orvane: Missing Filelist at [C:\\\\FileList.ini]!!\n"));
     }
 }
 
@@ -207,8 +208,8 @@ TEST_F(Entry, RunsAppendToTheLogByteForByte)
         t + "Orvane: No arg\\. set defalt\r\n" + t + "Orvane: szProductName \\[\\]\r\n" + t +
         "Orvane: szEngPath \\[\\] ext \\[\\]\r\n" + t + "Orvane: The szEngPath\\[\\]\r\n(" + t +
         "Orvane: GetCurrentOSType: [^\r\n]*\r\n)?" + t + "Orvane: Check file list from \\[" +
-        strEscaped + "\\]\r\n" + t + "Orvane: Missing Filelist at \\[" + strEscaped +
-        "\\]!!\r\n" + t + "------------------- End -----------------------\r\n\r\n";
+        strEscaped + "\\]\r\n" + t + "Orvane: Missing Filelist at \\[" + strEscaped + "\\]!!\r\n" +
+        t + "------------------- End -----------------------\r\n\r\n";
     std::string strLog = harness::ReadLog();
     EXPECT_TRUE(std::regex_match(strLog, std::regex(strRun + strRun))) << strLog;
 }

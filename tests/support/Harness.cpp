@@ -230,8 +230,8 @@ std::string ReadLog()
 // "< hh:mm:ss > " at p.
 static bool IsTimePrefix(const char* p, size_t cchLeft)
 {
-    if (cchLeft < 13 || p[0] != '<' || p[1] != ' ' || p[4] != ':' || p[7] != ':' ||
-        p[10] != ' ' || p[11] != '>' || p[12] != ' ')
+    if (cchLeft < 13 || p[0] != '<' || p[1] != ' ' || p[4] != ':' || p[7] != ':' || p[10] != ' ' ||
+        p[11] != '>' || p[12] != ' ')
         return false;
     for (int i : {2, 3, 5, 6, 8, 9})
         if (p[i] < '0' || p[i] > '9')
@@ -392,8 +392,8 @@ void CloseDialog(HWND hWnd, CloseMethod method)
 std::string Screenshot(const std::string& strName)
 {
     typedef char*(CDECL * PFN_UNIXNAME)(LPCWSTR);
-    PFN_UNIXNAME pfnUnixName =
-        (PFN_UNIXNAME)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    PFN_UNIXNAME pfnUnixName = (PFN_UNIXNAME)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                                   "wine_get_unix_file_name");
     if (!pfnUnixName)
         return "";
     std::string strDir = BuildDir() + "\\screenshots";

@@ -104,9 +104,9 @@ class PelmoraTest : public ::testing::Test
 } // namespace harness
 
 // Skips the running test unless it runs under Wine.
-#define REQUIRE_WINE()                                                                           \
-    do                                                                                           \
-    {                                                                                            \
-        if (!harness::IsWine())                                                                  \
-            GTEST_SKIP() << "needs Wine";                                                        \
+#define REQUIRE_WINE()                                                                             \
+    do                                                                                             \
+    {                                                                                              \
+        if (!harness::IsWine())                                                                    \
+            GTEST_SKIP() << "needs Wine";                                                          \
     } while (0)

@@ -83,9 +83,8 @@ TEST_F(CmdLine, LaterEngineGroupsOverrideEarlierOnes)
         const char* pszText;
         DWORD dwExpected;
     } cases[] = {
-        {"/1 /2 /PROD:A", 2},  {"/2 /3 /PROD:A", 3},  {"/i /PROD:A", 1},
-        {"/v /PROD:A", 2},     {"/b /PROD:A", 3},     {"/I /V /B /PROD:A", 3},
-        {"/PROD:A /2", 2},
+        {"/1 /2 /PROD:A", 2}, {"/2 /3 /PROD:A", 3},    {"/i /PROD:A", 1}, {"/v /PROD:A", 2},
+        {"/b /PROD:A", 3},    {"/I /V /B /PROD:A", 3}, {"/PROD:A /2", 2},
     };
     for (const auto& c : cases)
     {
@@ -313,9 +312,12 @@ TEST_F(CmdLine, ExtensionTest)
         const char* pszExt;
         int nResult;
     } cases[] = {
-        {"C:\\Eng\\setup.Ini", ".INI", -1}, {"C:\\Eng\\setup.INI", ".INI", -1},
-        {"C:\\Eng.ini\\sub", "", 0},        {"C:\\Eng\\a.b.txt", ".TXT", 0},
-        {"", "", 0},                         {"C:/x/y.iNi", ".INI", -1},
+        {"C:\\Eng\\setup.Ini", ".INI", -1},
+        {"C:\\Eng\\setup.INI", ".INI", -1},
+        {"C:\\Eng.ini\\sub", "", 0},
+        {"C:\\Eng\\a.b.txt", ".TXT", 0},
+        {"", "", 0},
+        {"C:/x/y.iNi", ".INI", -1},
         {"C:\\Eng\\name.ini2", ".INI2", 0},
     };
     for (const auto& c : cases)

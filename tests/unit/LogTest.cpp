@@ -61,8 +61,8 @@ TEST_F(Log, FileHoldsBannerDateLineAndTimedEntriesWithCrLf)
     g_nLogState = -1;
     WriteLog("again\n");
     strLog = harness::ReadLog();
-    EXPECT_TRUE(std::regex_match(strLog, std::regex(strExpected + s_pszBanner + s_pszTime +
-                                                    "again\r\n")))
+    EXPECT_TRUE(
+        std::regex_match(strLog, std::regex(strExpected + s_pszBanner + s_pszTime + "again\r\n")))
         << strLog;
 }
 
@@ -117,8 +117,8 @@ TEST_F(Log, FailedTempQueryWritesIntoTheWindowsDirectory)
     WriteLog("Orvane: START!!\n");
     std::string strLog = harness::ReadFileBytes(strWinLog);
     DeleteFileA(strWinLog.c_str());
-    EXPECT_TRUE(std::regex_match(strLog, std::regex(std::string(s_pszBanner) + s_pszTime +
-                                                    "Orvane: START!!\r\n")))
+    EXPECT_TRUE(std::regex_match(
+        strLog, std::regex(std::string(s_pszBanner) + s_pszTime + "Orvane: START!!\r\n")))
         << strLog;
     EXPECT_FALSE(harness::FileExists(harness::LogPath()));
 }
@@ -137,8 +137,8 @@ TEST_F(Log, UnopenableFileLosesTheMessageAndKeepsTheBannerPending)
     WriteLog("kept\n");
     EXPECT_EQ(1, g_nLogState);
     std::string strLog = harness::ReadFileBytes(strDir + "\\MorSetup.log");
-    EXPECT_TRUE(std::regex_match(strLog, std::regex(std::string(s_pszBanner) + s_pszTime +
-                                                    "kept\r\n")))
+    EXPECT_TRUE(
+        std::regex_match(strLog, std::regex(std::string(s_pszBanner) + s_pszTime + "kept\r\n")))
         << strLog;
 }
 
