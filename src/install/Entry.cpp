@@ -144,11 +144,26 @@ int PelmoraMain(HINSTANCE hInstance, const char* pszArgText)
     pRun->bAddRefCount = 1;
     lstrcpynA(pRun->lpCmdLine, pszArgText, sizeof(pRun->lpCmdLine));
 
+    // The run's registry object lives from the first log line to the way out.
+    RegBaseKeyClass reg(HKEY_LOCAL_MACHINE);
+    pRun->pReg = &reg;
+
     int nExit = PrepareRun(pRun);
     if (nExit != -1)
         return nExit;
 
-    // The earlier-installation test and the install and update flows are not built yet.
+    DetectFormerInstall(pRun);
+    if (!pRun->bFormerInstalled)
+    {
+        if (pRun->lpCmdLine[0] == '\0')
+            WriteLog("Orvane: Missing argument and Registry!!\n");
+    }
+    else
+    {
+        ReadFormerRecord(pRun);
+    }
+
+    // The install and update flows are not built yet.
     WriteLog("Orvane: install and update flows are not built yet\n");
     WriteLog(s_szEndBanner);
     return ERROR_CALL_NOT_IMPLEMENTED;

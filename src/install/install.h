@@ -15,6 +15,8 @@ enum
 // Resource ids.
 #include "../../res/resource.h"
 
+#include "../RegClass/RegClass.h"
+
 // Process-wide flags and values.
 extern BOOL g_bSilent;      // 1: no message boxes, no usage dialog after bad arguments
 extern BOOL g_bDefaultArgs; // default mode: no leading "/", or /NS alone
@@ -43,6 +45,9 @@ struct RUN_STATE
     BOOL bFormerInstalled;
     BOOL bInstalledOnR80;
     char szVersion[64];
+    RegBaseKeyClass* pReg;        // the run's registry object on HKEY_LOCAL_MACHINE
+    DWORD dwRefCount;             // ReferenceCount as the update found it (0 for invalid)
+    char szProductList[MAX_PATH]; // ProductList as stored when the update started
 };
 
 // The argument text of a full command line: the program name removed (a quoted name runs to the
@@ -68,3 +73,47 @@ INT_PTR CALLBACK UsageDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam
 void CenterWindow(HWND hWnd, HWND hParent);
 void ShowUsageDialog(HINSTANCE hInstance);
 void ShowResultMessage(HINSTANCE hInstance, UINT uStringID);
+
+// ---------------------------------------------------------------------------------------------
+// The shared-engine record under HKEY_LOCAL_MACHINE, in the registry view of a 32-bit process.
+
+#define REG_SCANENGINE "SOFTWARE\\Quillmark\\ScanEngine"
+#define REG_SCANENGINE_PATH "SOFTWARE\\Quillmark\\ScanEngine\\Path"
+
+// Marks an invalid or missing ReferenceCount and a missing Timeout.
+#define RECORD_SENTINEL 9999
+#define RECORD_TIMEOUT 60
+
+// 1 when szProductName is an entry of the stored ProductList (between two bars, any case), else
+// 0. Writes *pbHaveProductList: 1 when a list is stored, 0 when it is absent or empty. Uses a
+// registry object of its own.
+BOOL IsProductInList(const char* szProductName, BOOL* pbHaveProductList);
+
+// Step 7 of the run: the earlier-installation test. Sets bFormerInstalled and, from the version
+// value, szVersion and bInstalledOnR80.
+void DetectFormerInstall(RUN_STATE* pRun);
+
+// Step 8 on an update: merges the stored engine set into g_dwEngIDs and reads ProductList into
+// pRun->szProductList.
+void ReadFormerRecord(RUN_STATE* pRun);
+
+// The Engine value of the Path key: the engine directory.
+void WriteEngineValue(RUN_STATE* pRun);
+// A directory value of the Path key (Logs or Incoming), written before the directory is made.
+void WriteDirectoryValue(RUN_STATE* pRun, const char* pszValueName, const char* pszDir);
+
+// First install: ReferenceCount 1 whatever /NR said, dwEngIDs, ProductList |NAME| in upper
+// case (replacing any earlier list) and Timeout 60.
+void WriteFirstInstallRecord(RUN_STATE* pRun);
+
+// Update start: reads ReferenceCount into pRun->dwRefCount (an invalid count is taken as 0) and
+// writes Timeout 60 only when none is stored.
+void ReadUpdateStart(RUN_STATE* pRun);
+
+// The update's reference and product-list rules (bAddRefCount honoured).
+void RegisterProductOnUpdate(RUN_STATE* pRun);
+// The same on an r80 installation: a new product always adds a reference.
+void RegisterProductOnR80(RUN_STATE* pRun);
+
+// End of a completed update: dwEngIDs = the merged g_dwEngIDs.
+void WriteEngineSet(RUN_STATE* pRun);

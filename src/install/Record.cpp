@@ -1,0 +1,232 @@
+// The shared-engine record: what the suite's products share about the one engine directory.
+// Reads fall back to defaults and the 9999 sentinels; the results of writes are not looked at,
+// as a refused write leaves the old value and the run goes on.
+#include "install.h"
+#include "../support/support.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static const char s_szEmpty[] = "";
+
+BOOL IsProductInList(const char* szProductName, BOOL* pbHaveProductList)
+{
+    RegBaseKeyClass reg(HKEY_LOCAL_MACHINE);
+    reg.SetBasePath(REG_SCANENGINE);
+    char szList[MAX_PATH];
+    reg.GetString(s_szEmpty, s_szEmpty, "ProductList", s_szEmpty, szList, sizeof(szList));
+    WriteLog("Orvane: Check Name[%s] in [%s]\n", szProductName, szList);
+    if (szList[0] == '\0')
+    {
+        WriteLog("Orvane: No ProductList in reg\n");
+        *pbHaveProductList = 0;
+        return 0;
+    }
+    *pbHaveProductList = 1;
+
+    // Whole entries only: the name between two bars, whatever case the list was stored in.
+    char szPattern[MAX_PATH + 2];
+    int n = _snprintf(szPattern, sizeof(szPattern), "|%s|", szProductName);
+    if (n < 0 || n >= (int)sizeof(szPattern))
+        return 0; // longer than any list we can read
+    MbsUpper(szList);
+    MbsUpper(szPattern);
+    return MbsStr(szList, szPattern) != NULL;
+}
+
+void DetectFormerInstall(RUN_STATE* pRun)
+{
+    // The Path key marks an earlier installation; one we may not fully open counts as none.
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, REG_SCANENGINE_PATH, 0, KEY_ALL_ACCESS | PELMORA_KEY_VIEW,
+                      &hKey) != ERROR_SUCCESS)
+    {
+        WriteLog("Orvane: bFormerInstalled [%s!]\n", "FALSE");
+        return;
+    }
+    RegCloseKey(hKey);
+    pRun->bFormerInstalled = 1;
+
+    pRun->pReg->SetBasePath(REG_SCANENGINE);
+    pRun->pReg->GetString(s_szEmpty, s_szEmpty, "version", s_szEmpty, pRun->szVersion,
+                          sizeof(pRun->szVersion));
+    WriteLog("Retrieved ScanEngine version %s\n", pRun->szVersion);
+    if (pRun->szVersion[0] != '\0')
+    {
+        WriteLog("Pelmora is installing on top of Norvale Vigil r80\n");
+        pRun->bInstalledOnR80 = 1;
+    }
+    WriteLog("Orvane: bFormerInstalled [%s!]\n", "TRUE");
+}
+
+void ReadFormerRecord(RUN_STATE* pRun)
+{
+    RegBaseKeyClass* pReg = pRun->pReg;
+    pReg->SetBasePath(REG_SCANENGINE);
+    // An update never drops an engine that is already installed.
+    DWORD dwFormer = pReg->GetDWORD(s_szEmpty, s_szEmpty, "dwEngIDs", 0);
+    WriteLog("Orvane: Former EngID [%d]\n", (int)dwFormer);
+    g_dwEngIDs |= dwFormer;
+    WriteLog("Orvane: dwEngID [%d]\n", (int)g_dwEngIDs);
+
+    pReg->GetString(s_szEmpty, s_szEmpty, "ProductList", s_szEmpty, pRun->szProductList,
+                    sizeof(pRun->szProductList));
+    if (pRun->szProductList[0] != '\0')
+        WriteLog("Orvane: Product list from reg [%s]\n", pRun->szProductList);
+    else
+        WriteLog("Orvane: No Product list from reg\n");
+}
+
+void WriteEngineValue(RUN_STATE* pRun)
+{
+    pRun->pReg->SetBasePath(REG_SCANENGINE_PATH);
+    pRun->pReg->SetString(s_szEmpty, s_szEmpty, "Engine", pRun->szEngPath);
+}
+
+void WriteDirectoryValue(RUN_STATE* pRun, const char* pszValueName, const char* pszDir)
+{
+    pRun->pReg->SetBasePath(REG_SCANENGINE_PATH);
+    pRun->pReg->SetString(s_szEmpty, s_szEmpty, pszValueName, pszDir);
+}
+
+// Writes ProductList = szNewList when the list could be formed. A list that would not fit what
+// every product reads back (259 characters) is not written: cutting it would drop entries of
+// other products, and a list nobody can read would make every reader start a fresh one.
+static BOOL WriteProductList(RUN_STATE* pRun, const char* szNewList)
+{
+    if (szNewList[0] == '\0')
+    {
+        WriteLog("Orvane: ProductList would grow past %d characters, ProdName[%s] not added\n",
+                 MAX_PATH - 1, pRun->szProductName);
+        return FALSE;
+    }
+    pRun->pReg->SetString(s_szEmpty, s_szEmpty, "ProductList", szNewList);
+    return TRUE;
+}
+
+// The list after adding this product: the stored text with the name and one bar appended, or a
+// fresh |NAME| when there is none. Empty when the result would not fit, or when a stored list is
+// there but too long to have been read (appending to it blindly would lose it).
+static void FormNewProductList(RUN_STATE* pRun, char* szNewList)
+{
+    int n;
+    if (pRun->bHaveProductList)
+    {
+        n = _snprintf(szNewList, MAX_PATH, "%s%s|", pRun->szProductList, pRun->szProductName);
+    }
+    else
+    {
+        char szProbe[MAX_PATH];
+        if (pRun->pReg->GetString(s_szEmpty, s_szEmpty, "ProductList", s_szEmpty, szProbe,
+                                  sizeof(szProbe)) == ERROR_MORE_DATA)
+        {
+            WriteLog("Orvane: ProductList in reg is longer than %d characters, left as it is\n",
+                     MAX_PATH - 1);
+            szNewList[0] = '\0';
+            return;
+        }
+        n = _snprintf(szNewList, MAX_PATH, "|%s|", pRun->szProductName);
+    }
+    if (n < 0 || n >= MAX_PATH)
+        szNewList[0] = '\0';
+}
+
+// Raises ReferenceCount by one over the count found at the start of the update.
+static void AddReference(RUN_STATE* pRun)
+{
+    RegBaseKeyClass* pReg = pRun->pReg;
+    DWORD dwNew = pRun->dwRefCount + 1;
+    DWORD dwStored = pReg->GetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", RECORD_SENTINEL);
+    WriteLog("Orvane: the current reference count in the registry is [%d] and going to be [%d]\n",
+             (int)dwStored, (int)dwNew);
+    pReg->SetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", dwNew);
+    WriteLog("Orvane: set ref count to [%d]\n", (int)dwNew);
+}
+
+void WriteFirstInstallRecord(RUN_STATE* pRun)
+{
+    RegBaseKeyClass* pReg = pRun->pReg;
+    pReg->SetBasePath(REG_SCANENGINE);
+    // A first install holds the only reference, whatever /NR said.
+    pReg->SetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", 1);
+    pReg->SetDWORD(s_szEmpty, s_szEmpty, "dwEngIDs", g_dwEngIDs);
+    char szList[MAX_PATH];
+    int n = _snprintf(szList, sizeof(szList), "|%s|", pRun->szProductName);
+    if (n < 0 || n >= (int)sizeof(szList))
+        szList[0] = '\0';
+    MbsUpper(szList);
+    WriteProductList(pRun, szList);
+    pReg->SetDWORD(s_szEmpty, s_szEmpty, "Timeout", RECORD_TIMEOUT);
+    WriteLog("Orvane: Set Timeout to 60\n");
+}
+
+void ReadUpdateStart(RUN_STATE* pRun)
+{
+    RegBaseKeyClass* pReg = pRun->pReg;
+    pReg->SetBasePath(REG_SCANENGINE);
+    DWORD dwCount = pReg->GetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", RECORD_SENTINEL);
+    if (dwCount == RECORD_SENTINEL)
+    {
+        WriteLog("Orvane: Invalid reference count [%d], but still continue, set the ref count "
+                 "to 0\n",
+                 RECORD_SENTINEL);
+        dwCount = 0;
+    }
+    pRun->dwRefCount = dwCount;
+    WriteLog("Orvane: Current ReferenceCount is [(%d)]\n", (int)dwCount);
+
+    // Only a missing time-out is written; any stored value, 0 included, is the suite's own.
+    DWORD dwTimeout = pReg->GetDWORD(s_szEmpty, s_szEmpty, "Timeout", RECORD_SENTINEL);
+    WriteLog("Orvane: Timeout in reg is [(%d)]\n", (int)dwTimeout);
+    if (dwTimeout == RECORD_SENTINEL)
+        pReg->SetDWORD(s_szEmpty, s_szEmpty, "Timeout", RECORD_TIMEOUT);
+}
+
+void RegisterProductOnUpdate(RUN_STATE* pRun)
+{
+    pRun->pReg->SetBasePath(REG_SCANENGINE);
+    BOOL bInList = IsProductInList(pRun->szProductName, &pRun->bHaveProductList);
+    char szNewList[MAX_PATH];
+    if (!bInList)
+        FormNewProductList(pRun, szNewList);
+
+    if (pRun->bAddRefCount)
+    {
+        WriteLog("Orvane: Add ref count!!\n");
+        if (bInList)
+        {
+            WriteLog("Orvane: ProductName[%s] found, keep ref count as [%d]\n", pRun->szProductName,
+                     (int)pRun->dwRefCount);
+            return;
+        }
+        AddReference(pRun);
+        if (WriteProductList(pRun, szNewList))
+            WriteLog("Orvane: Add ProdName[%s] to ProductList[%s]\n", pRun->szProductName,
+                     pRun->szProductList);
+        return;
+    }
+
+    WriteLog("Orvane: Don't change reference count because of /nr switch\n");
+    if (!bInList && WriteProductList(pRun, szNewList))
+        WriteLog("Orvane: Only add ProdName[%s] to ProductList [%s]\n", pRun->szProductName,
+                 pRun->szProductList);
+}
+
+void RegisterProductOnR80(RUN_STATE* pRun)
+{
+    // An r80 installation counts every product that registers, /NR or not.
+    pRun->pReg->SetBasePath(REG_SCANENGINE);
+    BOOL bInList = IsProductInList(pRun->szProductName, &pRun->bHaveProductList);
+    if (bInList)
+        return;
+    char szNewList[MAX_PATH];
+    FormNewProductList(pRun, szNewList);
+    AddReference(pRun);
+    WriteProductList(pRun, szNewList);
+}
+
+void WriteEngineSet(RUN_STATE* pRun)
+{
+    pRun->pReg->SetBasePath(REG_SCANENGINE);
+    pRun->pReg->SetDWORD(s_szEmpty, s_szEmpty, "dwEngIDs", g_dwEngIDs);
+}
