@@ -5,7 +5,10 @@
 #include <stdio.h>
 #include <string.h>
 
-static const char s_szEndBanner[] = "------------------- End -----------------------\n\n";
+void LogEndBanner()
+{
+    WriteLog("------------------- End -----------------------\n\n");
+}
 
 const char* GetArgumentText(const char* pszCommandLine)
 {
@@ -41,7 +44,7 @@ static int ExitBadArguments(RUN_STATE* pRun)
         if (!g_bUsageOnly)
             WriteLog("Orvane: Invalid argument, Please check the usage \n");
     }
-    WriteLog(s_szEndBanner);
+    LogEndBanner();
     return 5;
 }
 
@@ -120,7 +123,7 @@ static int PrepareRun(RUN_STATE* pRun)
         WriteLog("Orvane: Current directory too long for the file list path\n");
         WriteLog("Orvane: Missing Filelist at [%s]!!\n", g_szFileList);
         ShowResultMessage(pRun->hInstance, IDS_MISSING_FILELIST);
-        WriteLog(s_szEndBanner);
+        LogEndBanner();
         return 4;
     }
     WriteLog("Orvane: Check file list from [%s]\n", g_szFileList);
@@ -128,7 +131,7 @@ static int PrepareRun(RUN_STATE* pRun)
     {
         WriteLog("Orvane: Missing Filelist at [%s]!!\n", g_szFileList);
         ShowResultMessage(pRun->hInstance, IDS_MISSING_FILELIST);
-        WriteLog(s_szEndBanner);
+        LogEndBanner();
         return 4;
     }
     return -1;
@@ -165,6 +168,6 @@ int PelmoraMain(HINSTANCE hInstance, const char* pszArgText)
 
     // The install and update flows are not built yet.
     WriteLog("Orvane: install and update flows are not built yet\n");
-    WriteLog(s_szEndBanner);
+    LogEndBanner();
     return ERROR_CALL_NOT_IMPLEMENTED;
 }

@@ -54,6 +54,9 @@ struct RUN_STATE
 // next quote), and every character of code 32 or less after it skipped.
 const char* GetArgumentText(const char* pszCommandLine);
 
+// The End banner that closes every way out of a run but the r80 one.
+void LogEndBanner();
+
 // Runs the program on the argument text and returns the exit code.
 int PelmoraMain(HINSTANCE hInstance, const char* pszArgText);
 
@@ -117,3 +120,20 @@ void RegisterProductOnR80(RUN_STATE* pRun);
 
 // End of a completed update: dwEngIDs = the merged g_dwEngIDs.
 void WriteEngineSet(RUN_STATE* pRun);
+
+// ---------------------------------------------------------------------------------------------
+// The engine directory. Each routine leaves a valid pRun->szEngPath and returns 0, or refuses the
+// directory (reason line, message 6 when not silent, "Invalid ScanEngine Path", End banner) and
+// returns 3, the exit code of the run.
+
+// 1 when the path is plain single-byte text (the same in the ANSI and OEM code pages, no lead
+// byte), 0 when it is refused as localized.
+BOOL IsSingleBytePath(const char* pszPath);
+
+// First install: from the path argument, else the default directory (which also settles the
+// default product name).
+int ResolveFirstInstallEngineDir(RUN_STATE* pRun);
+
+// Update: the stored Engine value, else the path argument, else the default directory.
+// *pbFromRecord tells whether the directory came from the stored value.
+int ResolveUpdateEngineDir(RUN_STATE* pRun, BOOL* pbFromRecord);

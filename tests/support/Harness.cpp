@@ -9,6 +9,7 @@ namespace harness
 static const char s_szEnvKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 static const char s_szSessionKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 static const char s_szMeParentKey[] = "SYSTEM\\CurrentControlSet\\Control\\SessionManager";
+static const char s_szCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 static const char s_szBaselineKey[] = "Software\\PelmoraHarness\\Baseline";
 
 bool IsWine()
@@ -429,12 +430,12 @@ std::string Screenshot(const std::string& strName)
 // before and after every test.
 
 static void SaveValue(HKEY hStore, const char* pszName, HKEY hRoot, const char* pszKey,
-                      const char* pszValue)
+                      const char* pszValue, REGSAM samView = 0)
 {
     HKEY hKey;
     std::vector<BYTE> data(4);
     DWORD dwType = REG_NONE;
-    if (RegOpenKeyExA(hRoot, pszKey, 0, KEY_READ, &hKey) == ERROR_SUCCESS)
+    if (RegOpenKeyExA(hRoot, pszKey, 0, KEY_READ | samView, &hKey) == ERROR_SUCCESS)
     {
         DWORD cb = 0;
         if (RegQueryValueExA(hKey, pszValue, NULL, &dwType, NULL, &cb) == ERROR_SUCCESS)
@@ -450,10 +451,10 @@ static void SaveValue(HKEY hStore, const char* pszName, HKEY hRoot, const char* 
 }
 
 static void RestoreValue(HKEY hStore, const char* pszName, HKEY hRoot, const char* pszKey,
-                         const char* pszValue)
+                         const char* pszValue, REGSAM samView = 0)
 {
     HKEY hKey;
-    if (RegCreateKeyExA(hRoot, pszKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL) !=
+    if (RegCreateKeyExA(hRoot, pszKey, 0, NULL, 0, KEY_ALL_ACCESS | samView, NULL, &hKey, NULL) !=
         ERROR_SUCCESS)
         return;
     DWORD cb = 0;
@@ -505,6 +506,51 @@ static std::string WinInitPath()
     return std::string(sz) + "\\WININIT.INI";
 }
 
+void SetMachineValue(const char* pszKey, const char* pszName, DWORD dwType, const void* pData,
+                     DWORD cbData)
+{
+    HKEY hKey;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, NULL, 0,
+                                             KEY_ALL_ACCESS | KEY_WOW64_32KEY, NULL, &hKey, NULL));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(hKey, pszName, 0, dwType, (const BYTE*)pData, cbData));
+    RegCloseKey(hKey);
+}
+
+void SetMachineString(const char* pszKey, const char* pszName, const std::string& strValue)
+{
+    SetMachineValue(pszKey, pszName, REG_SZ, strValue.c_str(), (DWORD)strValue.size() + 1);
+}
+
+void DeleteMachineValue(const char* pszKey, const char* pszName)
+{
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &hKey) ==
+        ERROR_SUCCESS)
+    {
+        RegDeleteValueA(hKey, pszName);
+        RegCloseKey(hKey);
+    }
+}
+
+bool ReadMachineValue(const char* pszKey, const char* pszName, DWORD* pdwType,
+                      std::string* pstrData)
+{
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ | KEY_WOW64_32KEY, &hKey) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD cb = 0;
+    bool bFound = RegQueryValueExA(hKey, pszName, NULL, pdwType, NULL, &cb) == ERROR_SUCCESS;
+    if (bFound)
+    {
+        pstrData->assign(cb, '\0');
+        RegQueryValueExA(hKey, pszName, NULL, pdwType, (BYTE*)&(*pstrData)[0], &cb);
+        pstrData->resize(cb);
+    }
+    RegCloseKey(hKey);
+    return bFound;
+}
+
 void ResetState()
 {
     HKEY hStore;
@@ -517,6 +563,8 @@ void ResetState()
     }
     if (dwDisp == REG_CREATED_NEW_KEY)
     {
+        SaveValue(hStore, "ProgramFilesDir", HKEY_LOCAL_MACHINE, s_szCurrentVersionKey,
+                  "ProgramFilesDir", KEY_WOW64_32KEY);
         SaveValue(hStore, "PATH", HKEY_LOCAL_MACHINE, s_szEnvKey, "PATH");
         SaveValue(hStore, "AVENGINE", HKEY_LOCAL_MACHINE, s_szEnvKey, "AVENGINE");
         SaveValue(hStore, "Pending", HKEY_LOCAL_MACHINE, s_szSessionKey,
@@ -524,6 +572,8 @@ void ResetState()
         SaveFile(hStore, "AUTOEXEC.BAT", "C:\\AUTOEXEC.BAT");
         SaveFile(hStore, "WININIT.INI", WinInitPath());
     }
+    RestoreValue(hStore, "ProgramFilesDir", HKEY_LOCAL_MACHINE, s_szCurrentVersionKey,
+                 "ProgramFilesDir", KEY_WOW64_32KEY);
     RestoreValue(hStore, "PATH", HKEY_LOCAL_MACHINE, s_szEnvKey, "PATH");
     RestoreValue(hStore, "AVENGINE", HKEY_LOCAL_MACHINE, s_szEnvKey, "AVENGINE");
     RestoreValue(hStore, "Pending", HKEY_LOCAL_MACHINE, s_szSessionKey,

@@ -90,6 +90,15 @@ void CloseDialog(HWND hWnd, CloseMethod method);
 // file's path or "" when no screenshot could be taken.
 std::string Screenshot(const std::string& strName);
 
+// Values under HKEY_LOCAL_MACHINE in the 32-bit view, where the program works. Keys are created
+// as needed; ReadMachineValue returns false for a missing value.
+void SetMachineValue(const char* pszKey, const char* pszName, DWORD dwType, const void* pData,
+                     DWORD cbData);
+void SetMachineString(const char* pszKey, const char* pszName, const std::string& strValue);
+void DeleteMachineValue(const char* pszKey, const char* pszName);
+bool ReadMachineValue(const char* pszKey, const char* pszName, DWORD* pdwType,
+                      std::string* pstrData);
+
 // Brings the machine to the state every test starts from.
 void ResetState();
 

@@ -84,3 +84,14 @@ TEST_F(Dbcs, ArgumentTextAfterADoubleByteProgramName)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST_F(Dbcs, DoubleByteEngineDirectoryIsRefusedAsLocalized)
+{
+    EXPECT_FALSE(IsSingleBytePath((std::string("C:\\") + s_szHyou).c_str()));
+    EXPECT_TRUE(IsSingleBytePath("C:\\Program Files\\QM"));
+}
+
+} // namespace

@@ -1,0 +1,225 @@
+// Where the shared engine goes: the stored Engine value, the path argument or the default
+// directory below the program-files directory; roots and localized names are not accepted.
+#include "install.h"
+#include "../support/support.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static const char s_szDefaultSubPath[] = "\\QM\\SharedComponents\\ScanEngine";
+static const char s_szRootSubPath[] = "\\Program Files\\QM\\SharedComponents\\ScanEngine";
+static const char s_szDefaultProduct[] = "Morvelin";
+
+static const char s_szNoDrive[] = "Orvane: Invalid Scan Engine path [%s], please try again!!\n";
+static const char s_szLocalized[] =
+    "Orvane: Invalid Scan Engine path [%s], can't install with localized path.\n";
+
+// The engine directory must leave room for its "\Incoming" directory in a path buffer.
+#define MAX_ENGPATH (MAX_PATH - 1 - (int)(sizeof("\\Incoming") - 1))
+
+static int RefuseEngineDir(RUN_STATE* pRun, const char* pszReason, const char* pszPath)
+{
+    WriteLog(pszReason, pszPath);
+    ShowResultMessage(pRun->hInstance, IDS_INVALID_PATH);
+    WriteLog("Orvane: Invalid ScanEngine Path\n");
+    LogEndBanner();
+    return 3;
+}
+
+// The drive of a path as the runtime's splitter takes it: the first two characters when the
+// second is a colon. The first need not be a letter.
+static void GetDrive(const char* pszPath, char* szDrive)
+{
+    szDrive[0] = '\0';
+    if (pszPath[0] && pszPath[1] == ':' && !IsDBCSLeadByte((BYTE)pszPath[0]))
+    {
+        szDrive[0] = pszPath[0];
+        szDrive[1] = ':';
+        szDrive[2] = '\0';
+    }
+}
+
+static BOOL HasColonBackslash(const char* pszPath)
+{
+    return MbsStr(pszPath, ":\\") != NULL;
+}
+
+// An engine directory too long for its subdirectories and files is refused rather than cut.
+static int CheckLength(RUN_STATE* pRun, const char* pszPath)
+{
+    if ((int)strlen(pszPath) <= MAX_ENGPATH)
+        return 0;
+    char szFormat[160];
+    _snprintf(szFormat, sizeof(szFormat),
+              "Orvane: Invalid Scan Engine path [%%s], longer than %d characters\n", MAX_ENGPATH);
+    szFormat[sizeof(szFormat) - 1] = '\0';
+    return RefuseEngineDir(pRun, szFormat, pszPath);
+}
+
+BOOL IsSingleBytePath(const char* pszPath)
+{
+    WriteLog("Orvane: Check if multibyte\n");
+    char szOem[MAX_PATH];
+    size_t cch = strlen(pszPath);
+    if (cch >= sizeof(szOem))
+        return FALSE;
+    CharToOemBuffA(pszPath, szOem, (DWORD)cch);
+    if (memcmp(szOem, pszPath, cch) != 0)
+        return FALSE;
+    for (size_t i = 0; i < cch; i++)
+    {
+        if (IsDBCSLeadByte((BYTE)pszPath[i]))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// A drive root becomes the engine directory's place below that drive's Program Files.
+static void ReplaceRoot(RUN_STATE* pRun, const char* szDrive)
+{
+    // This line carries no line end: the next entry follows on the same line.
+    WriteLog("Orvane: can't copy engine files to root dir [%s] ", pRun->szEngPath);
+    _snprintf(pRun->szEngPath, sizeof(pRun->szEngPath), "%s%s", szDrive, s_szRootSubPath);
+    pRun->szEngPath[sizeof(pRun->szEngPath) - 1] = '\0';
+    WriteLog("Orvane: the engine files are now copying to [%s]\n", pRun->szEngPath);
+}
+
+static int SetDefaultEngineDir(RUN_STATE* pRun, BOOL bFirstInstall)
+{
+    pRun->pReg->SetBasePath("SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+    pRun->pReg->GetString("", "", "ProgramFilesDir", "c:\\Program Files", pRun->szEngPath,
+                          sizeof(pRun->szEngPath));
+    if (!IsSingleBytePath(pRun->szEngPath))
+    {
+        char szDrive[3];
+        GetDrive(pRun->szEngPath, szDrive);
+        if (!szDrive[0])
+            return RefuseEngineDir(pRun, s_szNoDrive, pRun->szEngPath);
+        _snprintf(pRun->szEngPath, sizeof(pRun->szEngPath), "%s\\Program Files", szDrive);
+    }
+
+    char szDefault[MAX_PATH * 2];
+    _snprintf(szDefault, sizeof(szDefault), "%s%s", pRun->szEngPath, s_szDefaultSubPath);
+    szDefault[sizeof(szDefault) - 1] = '\0';
+    int nExit = CheckLength(pRun, szDefault);
+    if (nExit)
+        return nExit;
+    lstrcpynA(pRun->szEngPath, szDefault, sizeof(pRun->szEngPath));
+
+    if (bFirstInstall)
+    {
+        if (!pRun->szProductName[0])
+            lstrcpynA(pRun->szProductName, s_szDefaultProduct, sizeof(pRun->szProductName));
+        MbsUpper(pRun->szProductName);
+        WriteLog("Orvane: Missing engine path from registry and from argument, set to default "
+                 "path[%s] ProductName[%s]\n",
+                 pRun->szEngPath, pRun->szProductName);
+    }
+    else
+    {
+        WriteLog("Orvane: Missing engine path from registry and from argument, set to default "
+                 "[%s]\n",
+                 pRun->szEngPath);
+    }
+    return 0;
+}
+
+int ResolveFirstInstallEngineDir(RUN_STATE* pRun)
+{
+    int nExit;
+    lstrcpynA(pRun->szEngPath, pRun->lpCmdLine, sizeof(pRun->szEngPath));
+    if (!pRun->szEngPath[0])
+    {
+        nExit = SetDefaultEngineDir(pRun, TRUE);
+        if (nExit)
+            return nExit;
+    }
+    else
+    {
+        char szDrive[3];
+        GetDrive(pRun->szEngPath, szDrive);
+        if (!HasColonBackslash(pRun->szEngPath))
+            return RefuseEngineDir(pRun, s_szNoDrive, pRun->szEngPath);
+        if (strlen(pRun->szEngPath) > 3)
+        {
+            if (!szDrive[0])
+                return RefuseEngineDir(
+                    pRun, "Orvane: Invalid Scan Engine path [%s] from argument, can't copy file.\n",
+                    pRun->szEngPath);
+            nExit = CheckLength(pRun, pRun->szEngPath);
+            if (nExit)
+                return nExit;
+        }
+        else
+        {
+            if (!szDrive[0])
+                return RefuseEngineDir(pRun, s_szNoDrive, pRun->szEngPath);
+            ReplaceRoot(pRun, szDrive);
+        }
+    }
+    if (!IsSingleBytePath(pRun->szEngPath))
+        return RefuseEngineDir(pRun, s_szLocalized, pRun->szEngPath);
+    return 0;
+}
+
+int ResolveUpdateEngineDir(RUN_STATE* pRun, BOOL* pbFromRecord)
+{
+    int nExit;
+    char szDrive[3];
+    *pbFromRecord = FALSE;
+    pRun->pReg->SetBasePath(REG_SCANENGINE_PATH);
+    pRun->pReg->GetString("", "", "Engine", "", pRun->szEngPath, sizeof(pRun->szEngPath));
+
+    if (pRun->szEngPath[0])
+    {
+        // The directory of the earlier installation wins over any argument; a stored root is
+        // used as stored.
+        *pbFromRecord = TRUE;
+        GetDrive(pRun->szEngPath, szDrive);
+        if (!HasColonBackslash(pRun->szEngPath))
+            return RefuseEngineDir(pRun, s_szNoDrive, pRun->szEngPath);
+        if (!szDrive[0])
+            return RefuseEngineDir(
+                pRun, "Orvane: Invalid Scan Engine path [%s] from registry, can't copy file \n",
+                pRun->szEngPath);
+        nExit = CheckLength(pRun, pRun->szEngPath);
+        if (nExit)
+            return nExit;
+    }
+    else
+    {
+        WriteLog("Orvane: Can't get eng path from registry\n");
+        const char* pszArg = pRun->lpCmdLine;
+        if (!pszArg[0])
+            return SetDefaultEngineDir(pRun, FALSE);
+
+        GetDrive(pszArg, szDrive);
+        if (!HasColonBackslash(pszArg))
+            return RefuseEngineDir(pRun, s_szNoDrive, pszArg);
+        if (strlen(pszArg) > 3)
+        {
+            WriteLog("Orvane: files will be copied to dir [%s], based on argument entered\n",
+                     pszArg);
+            lstrcpynA(pRun->szEngPath, pszArg, sizeof(pRun->szEngPath));
+            if (!szDrive[0])
+                return RefuseEngineDir(
+                    pRun,
+                    "Orvane: Invalid Scan Engine path [%s], can't copy files please try again!!\n",
+                    pRun->szEngPath);
+            nExit = CheckLength(pRun, pRun->szEngPath);
+            if (nExit)
+                return nExit;
+        }
+        else
+        {
+            WriteLog("Orvane: get engine path from argument [%s]\n", pszArg);
+            if (!szDrive[0])
+                return RefuseEngineDir(pRun, s_szNoDrive, pszArg);
+            lstrcpynA(pRun->szEngPath, pszArg, sizeof(pRun->szEngPath));
+            ReplaceRoot(pRun, szDrive);
+        }
+    }
+    if (!IsSingleBytePath(pRun->szEngPath))
+        return RefuseEngineDir(pRun, s_szLocalized, pRun->szEngPath);
+    return 0;
+}

@@ -1,0 +1,235 @@
+#include "UnitFixture.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using harness::LastRunMessages;
+
+namespace
+{
+
+const char s_szCurrentVersion[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+const std::string s_strEnd = "------------------- End -----------------------\n\n";
+
+class EngineDir : public UnitTest
+{
+  protected:
+    void SetUp() override
+    {
+        UnitTest::SetUp();
+        m_pRun.reset(new RUN_STATE());
+        m_pReg.reset(new RegBaseKeyClass(HKEY_LOCAL_MACHINE));
+        m_pRun->pReg = m_pReg.get();
+    }
+    void TearDown() override
+    {
+        m_pReg.reset();
+        UnitTest::TearDown();
+    }
+    // A fresh run with this path argument and a fresh log; the registry stays as the test set it.
+    RUN_STATE* Run(const std::string& strArg, const char* pszProduct = "")
+    {
+        DeleteFileA(harness::LogPath().c_str());
+        g_nLogState = -1;
+        ZeroMemory(m_pRun.get(), sizeof(RUN_STATE));
+        m_pRun->pReg = m_pReg.get();
+        lstrcpynA(m_pRun->lpCmdLine, strArg.c_str(), sizeof(m_pRun->lpCmdLine));
+        lstrcpynA(m_pRun->szProductName, pszProduct, sizeof(m_pRun->szProductName));
+        return m_pRun.get();
+    }
+    // The refusal tail: reason, the invalid-path line and the End banner.
+    static void ExpectRefusal(const std::string& strReason)
+    {
+        std::vector<std::string> msgs = LastRunMessages();
+        ASSERT_GE(msgs.size(), 3u);
+        EXPECT_EQ(strReason, msgs[msgs.size() - 3]);
+        EXPECT_EQ("Orvane: Invalid ScanEngine Path\n", msgs[msgs.size() - 2]);
+        EXPECT_EQ(s_strEnd, msgs.back());
+    }
+    std::unique_ptr<RUN_STATE> m_pRun;
+    std::unique_ptr<RegBaseKeyClass> m_pReg;
+};
+
+TEST_F(EngineDir, FirstInstallFromTheArgument)
+{
+    RUN_STATE* pRun = Run("D:\\Shared\\Eng");
+    EXPECT_EQ(0, ResolveFirstInstallEngineDir(pRun));
+    EXPECT_STREQ("D:\\Shared\\Eng", pRun->szEngPath);
+    EXPECT_EQ(std::vector<std::string>{"Orvane: Check if multibyte\n"}, LastRunMessages());
+
+    // A drive root goes below that drive's Program Files, whatever ProgramFilesDir says; the
+    // root line has no line end of its own.
+    harness::SetMachineString(s_szCurrentVersion, "ProgramFilesDir", "E:\\Progs");
+    pRun = Run("D:\\");
+    EXPECT_EQ(0, ResolveFirstInstallEngineDir(pRun));
+    EXPECT_STREQ("D:\\Program Files\\QM\\SharedComponents\\ScanEngine", pRun->szEngPath);
+    EXPECT_EQ((std::vector<std::string>{"Orvane: can't copy engine files to root dir [D:\\] ",
+                                        "Orvane: the engine files are now copying to "
+                                        "[D:\\Program Files\\QM\\SharedComponents\\ScanEngine]\n",
+                                        "Orvane: Check if multibyte\n"}),
+              LastRunMessages());
+    std::string strLog = harness::ReadLog();
+    EXPECT_NE(std::string::npos, strLog.find("root dir [D:\\] < ")) << strLog;
+}
+
+TEST_F(EngineDir, FirstInstallRefusals)
+{
+    struct
+    {
+        const char* pszArg;
+        std::string strReason;
+    } cases[] = {
+        {"relative\\dir", "Orvane: Invalid Scan Engine path [relative\\dir], please try again!!\n"},
+        {"\\\\server\\share\\eng",
+         "Orvane: Invalid Scan Engine path [\\\\server\\share\\eng], please try again!!\n"},
+        {"X:", "Orvane: Invalid Scan Engine path [X:], please try again!!\n"},
+        {":\\", "Orvane: Invalid Scan Engine path [:\\], please try again!!\n"},
+        {"ab:\\eng",
+         "Orvane: Invalid Scan Engine path [ab:\\eng] from argument, can't copy file.\n"},
+        {"C:\\Moteur\xE9", "Orvane: Invalid Scan Engine path [C:\\Moteur\xE9], can't install "
+                           "with localized path.\n"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszArg);
+        RUN_STATE* pRun = Run(c.pszArg);
+        EXPECT_EQ(3, ResolveFirstInstallEngineDir(pRun));
+        ExpectRefusal(c.strReason);
+    }
+
+    // Too long to hold its Incoming directory: refused, not cut.
+    std::string strLong = "C:\\" + std::string(248, 'e');
+    RUN_STATE* pRun = Run(strLong);
+    EXPECT_EQ(3, ResolveFirstInstallEngineDir(pRun));
+    ExpectRefusal("Orvane: Invalid Scan Engine path [" + strLong +
+                  "], longer than 250 characters\n");
+    pRun = Run(strLong.substr(0, 250));
+    EXPECT_EQ(0, ResolveFirstInstallEngineDir(pRun));
+}
+
+TEST_F(EngineDir, DefaultDirectoryAndProductName)
+{
+    harness::SetMachineString(s_szCurrentVersion, "ProgramFilesDir", "E:\\Progs");
+    RUN_STATE* pRun = Run("");
+    EXPECT_EQ(0, ResolveFirstInstallEngineDir(pRun));
+    EXPECT_STREQ("E:\\Progs\\QM\\SharedComponents\\ScanEngine", pRun->szEngPath);
+    EXPECT_STREQ("MORVELIN", pRun->szProductName);
+    // Judged twice: the program-files directory, then the whole directory.
+    EXPECT_EQ((std::vector<std::string>{
+                  "Orvane: Check if multibyte\n",
+                  "Orvane: Missing engine path from registry and from argument, set to default "
+                  "path[E:\\Progs\\QM\\SharedComponents\\ScanEngine] ProductName[MORVELIN]\n",
+                  "Orvane: Check if multibyte\n"}),
+              LastRunMessages());
+
+    // A given product name is kept (upper-cased); an absent value gives c:\Program Files.
+    harness::DeleteMachineValue(s_szCurrentVersion, "ProgramFilesDir");
+    pRun = Run("", "Suite");
+    EXPECT_EQ(0, ResolveFirstInstallEngineDir(pRun));
+    EXPECT_STREQ("c:\\Program Files\\QM\\SharedComponents\\ScanEngine", pRun->szEngPath);
+    EXPECT_STREQ("SUITE", pRun->szProductName);
+
+    // A localized program-files directory is replaced by its drive and "\Program Files".
+    harness::SetMachineString(s_szCurrentVersion, "ProgramFilesDir", "F:\\Programm\xE9");
+    pRun = Run("");
+    EXPECT_EQ(0, ResolveFirstInstallEngineDir(pRun));
+    EXPECT_STREQ("F:\\Program Files\\QM\\SharedComponents\\ScanEngine", pRun->szEngPath);
+
+    // Without a drive it is refused.
+    harness::SetMachineString(s_szCurrentVersion, "ProgramFilesDir", "Programm\xE9");
+    pRun = Run("");
+    EXPECT_EQ(3, ResolveFirstInstallEngineDir(pRun));
+    ExpectRefusal("Orvane: Invalid Scan Engine path [Programm\xE9], please try again!!\n");
+
+    // One too long to take the sub-path is refused, not cut.
+    std::string strLong = "G:\\" + std::string(230, 'p');
+    harness::SetMachineString(s_szCurrentVersion, "ProgramFilesDir", strLong);
+    pRun = Run("");
+    EXPECT_EQ(3, ResolveFirstInstallEngineDir(pRun));
+    ExpectRefusal("Orvane: Invalid Scan Engine path [" + strLong +
+                  "\\QM\\SharedComponents\\ScanEngine], longer than 250 characters\n");
+}
+
+TEST_F(EngineDir, UpdateTakesTheStoredDirectoryFirst)
+{
+    BOOL bFromRecord = FALSE;
+    harness::SetMachineString(REG_SCANENGINE_PATH, "Engine", "E:\\Stored");
+    RUN_STATE* pRun = Run("F:\\Argument");
+    EXPECT_EQ(0, ResolveUpdateEngineDir(pRun, &bFromRecord));
+    EXPECT_STREQ("E:\\Stored", pRun->szEngPath);
+    EXPECT_TRUE(bFromRecord);
+
+    // A stored root is used as stored.
+    harness::SetMachineString(REG_SCANENGINE_PATH, "Engine", "E:\\");
+    pRun = Run("");
+    EXPECT_EQ(0, ResolveUpdateEngineDir(pRun, &bFromRecord));
+    EXPECT_STREQ("E:\\", pRun->szEngPath);
+
+    // An invalid stored directory refuses the run even with a valid argument.
+    harness::SetMachineString(REG_SCANENGINE_PATH, "Engine", "Stored");
+    pRun = Run("F:\\Argument");
+    EXPECT_EQ(3, ResolveUpdateEngineDir(pRun, &bFromRecord));
+    ExpectRefusal("Orvane: Invalid Scan Engine path [Stored], please try again!!\n");
+
+    harness::SetMachineString(REG_SCANENGINE_PATH, "Engine", "ab:\\x");
+    pRun = Run("F:\\Argument");
+    EXPECT_EQ(3, ResolveUpdateEngineDir(pRun, &bFromRecord));
+    ExpectRefusal("Orvane: Invalid Scan Engine path [ab:\\x] from registry, can't copy file \n");
+
+    harness::SetMachineString(REG_SCANENGINE_PATH, "Engine", "E:\\Stor\xE9");
+    pRun = Run("");
+    EXPECT_EQ(3, ResolveUpdateEngineDir(pRun, &bFromRecord));
+    ExpectRefusal(
+        "Orvane: Invalid Scan Engine path [E:\\Stor\xE9], can't install with localized path.\n");
+}
+
+TEST_F(EngineDir, UpdateWithoutAStoredDirectory)
+{
+    BOOL bFromRecord = TRUE;
+    harness::SetMachineString(REG_SCANENGINE_PATH, "Engine", "");
+    RUN_STATE* pRun = Run("F:\\Argument");
+    EXPECT_EQ(0, ResolveUpdateEngineDir(pRun, &bFromRecord));
+    EXPECT_STREQ("F:\\Argument", pRun->szEngPath);
+    EXPECT_FALSE(bFromRecord);
+    EXPECT_EQ((std::vector<std::string>{
+                  "Orvane: Can't get eng path from registry\n",
+                  "Orvane: files will be copied to dir [F:\\Argument], based on argument entered\n",
+                  "Orvane: Check if multibyte\n"}),
+              LastRunMessages());
+
+    pRun = Run("G:\\");
+    EXPECT_EQ(0, ResolveUpdateEngineDir(pRun, &bFromRecord));
+    EXPECT_STREQ("G:\\Program Files\\QM\\SharedComponents\\ScanEngine", pRun->szEngPath);
+    EXPECT_EQ("Orvane: get engine path from argument [G:\\]\n", LastRunMessages()[1]);
+
+    pRun = Run("ab:\\xy");
+    EXPECT_EQ(3, ResolveUpdateEngineDir(pRun, &bFromRecord));
+    ExpectRefusal(
+        "Orvane: Invalid Scan Engine path [ab:\\xy], can't copy files please try again!!\n");
+
+    pRun = Run("Z:");
+    EXPECT_EQ(3, ResolveUpdateEngineDir(pRun, &bFromRecord));
+    ExpectRefusal("Orvane: Invalid Scan Engine path [Z:], please try again!!\n");
+
+    // No argument: the default directory, judged only once (its program-files part).
+    harness::SetMachineString(s_szCurrentVersion, "ProgramFilesDir", "E:\\Progs");
+    pRun = Run("");
+    EXPECT_EQ(0, ResolveUpdateEngineDir(pRun, &bFromRecord));
+    EXPECT_STREQ("E:\\Progs\\QM\\SharedComponents\\ScanEngine", pRun->szEngPath);
+    EXPECT_EQ((std::vector<std::string>{
+                  "Orvane: Can't get eng path from registry\n", "Orvane: Check if multibyte\n",
+                  "Orvane: Missing engine path from registry and from argument, set to default "
+                  "[E:\\Progs\\QM\\SharedComponents\\ScanEngine]\n"}),
+              LastRunMessages());
+    EXPECT_STREQ("", pRun->szProductName);
+}
+
+TEST_F(EngineDir, SingleBytePathPlainTextPassesAccentsDoNot)
+{
+    EXPECT_TRUE(IsSingleBytePath("C:\\Program Files\\QM-1_2 (x86)"));
+    EXPECT_FALSE(IsSingleBytePath("C:\\Caf\xE9"));
+    EXPECT_FALSE(IsSingleBytePath("C:\\\xA0"));
+}
+
+} // namespace
