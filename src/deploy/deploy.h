@@ -34,3 +34,55 @@ DWORD CheckFreeDiskSpace(const char* pszEngPath);
 // above it, from the top down. Returns non-zero when the directory itself was created by this
 // call; 0 otherwise, also when it already existed or the path does not fit in MAX_PATH.
 BOOL Create_Dir(const char* pszPath);
+
+// ---------------------------------------------------------------------------------------------
+// The manifest (FileList.ini, at g_szFileList) and the section decision.
+
+// Section codes (nSection).
+enum
+{
+    SECTION_FILES = 0,
+    SECTION_OSKA = 1,
+    SECTION_BRIN = 2,
+};
+
+// The section name in the manifest and the label of log lines; NULL for another code.
+const char* GetSectionName(int nSection);
+const char* GetSectionLabel(int nSection);
+
+// One entry of a section as a walk hands it on: its file name and the three paths it stands
+// for, each known to fit in MAX_PATH.
+struct MANIFEST_ENTRY
+{
+    char szName[MAX_PATH];   // the value: the file name in both directories
+    char szSource[MAX_PATH]; // package directory \ name
+    char szTarget[MAX_PATH]; // engine directory \ name
+    char szStaged[MAX_PATH]; // target with "000" appended
+};
+
+// Called for each entry in manifest order; returning FALSE ends the walk.
+typedef BOOL (*PFN_MANIFEST_ENTRY)(const MANIFEST_ENTRY* pEntry, void* pContext);
+
+// TRUE when pszName stays inside the directory it is joined to: no drive or colon, no leading
+// separator, no component made of dots (and blanks) only.
+BOOL IsContainedFileName(const char* pszName);
+
+// Joins pszDir, a backslash (unless pszDir already ends in one) and pszName, then pszSuffix
+// (may be NULL), into szOut (MAX_PATH). Returns FALSE, with szOut empty, when it does not fit.
+BOOL JoinEntryPath(char* szOut, const char* pszDir, const char* pszName, const char* pszSuffix);
+
+// Walks the section nSection of the manifest: reads the package directory (the current
+// directory) and the key list anew, and calls pfn for every entry whose name is a contained file
+// name and whose paths fit. Entries that are skipped or refused are logged. Returns FALSE when
+// pfn ended the walk, TRUE when it ran to the end of the list.
+BOOL WalkManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_ENTRY pfn,
+                         void* pContext);
+
+// TRUE for the files that only Windows 95, 98 and ME use (exact, case-sensitive names).
+BOOL Is9xOnlyFile(const char* pszName);
+
+// Decides whether the engine section nSection is to be deployed as a whole: 1 as soon as one
+// counting file is newer in the package than in pszEngPath (bZeroSuffix FALSE) or than its
+// staged copy (bZeroSuffix TRUE; an entry without a staged copy ends the walk), else 0. On
+// NT-family platforms the 9x-only files do not count. Changes nothing on disk; logs.
+int ShouldCopyEntireSection(const char* pszEngPath, int nSection, BOOL bZeroSuffix);
