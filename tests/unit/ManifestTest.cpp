@@ -382,10 +382,14 @@ TEST_F(Manifest, ZeroSuffixModeEndsAtTheFirstEntryWithoutAStagedCopy)
                 nVersionLines++;
         EXPECT_EQ(c.nVersionLines, nVersionLines);
         if (c.nExpected)
+        {
             EXPECT_EQ(0u, msgs.back().find("Orvane: source file " + m_strPkg + "\\Brin"));
+        }
         else
+        {
             EXPECT_EQ("Orvane: no files updated in BRIN section, should not copy files over\n",
                       msgs.back());
+        }
     }
 
     // Nothing on disk changed: the installed files are as placed.
@@ -393,6 +397,48 @@ TEST_F(Manifest, ZeroSuffixModeEndsAtTheFirstEntryWithoutAStagedCopy)
     ASSERT_TRUE(GetFileAttributesExA(Eng("Brin.dat").c_str(), GetFileExInfoStandard, &fad));
     FILETIME ft = TimeAt(0);
     EXPECT_EQ(0, CompareFileTime(&ft, &fad.ftLastWriteTime));
+}
+
+} // namespace
+
+namespace
+{
+
+TEST_F(Manifest, BundledSamplePackageIsCompleteWithRealVersions)
+{
+    std::string strSample = harness::BuildDir() + "\\sample";
+    ASSERT_TRUE(SetCurrentDirectoryA(strSample.c_str()));
+    lstrcpynA(g_szFileList, (strSample + "\\FileList.ini").c_str(), MAX_PATH);
+
+    const std::vector<std::string> expected[] = {
+        {"salvor.exe", "MorSig.vxd", "MorSigV.vxd", "Tarn_dyn.vxd"},
+        {"Osk32dll.dll", "Osk64dll.dll", "Osksig.da0", "Osksig.dat", "Morcmd.exe", "Morcmd.dat"},
+        {"Brine.dll", "Brine64.dll", "Brin.da1", "Brin.dat"}};
+    for (int nSection = SECTION_FILES; nSection <= SECTION_BRIN; nSection++)
+    {
+        SCOPED_TRACE(GetSectionName(nSection));
+        std::vector<std::string> names = WalkNames(m_strEng, nSection);
+        EXPECT_EQ(expected[nSection], names);
+        for (const std::string& strName : names)
+        {
+            SCOPED_TRACE(strName);
+            EXPECT_TRUE(harness::FileExists(strSample + "\\" + strName));
+            // Programs and libraries carry versions; data files do not.
+            std::string strExt = strName.substr(strName.size() - 4);
+            DWORD dwMS = 0, dwLS = 0;
+            bool bBinary = strExt == ".dll" || strExt == ".exe";
+            EXPECT_EQ(bBinary ? 1 : 0,
+                      QueryFileVersion((strSample + "\\" + strName).c_str(), &dwMS, &dwLS));
+            if (bBinary)
+            {
+                EXPECT_NE(0u, dwMS);
+            }
+        }
+    }
+
+    // A first deployment into an empty engine directory copies both engine sections.
+    for (int nSection : {SECTION_OSKA, SECTION_BRIN})
+        EXPECT_EQ(1, ShouldCopyEntireSection(m_strEng.c_str(), nSection, FALSE));
 }
 
 } // namespace
