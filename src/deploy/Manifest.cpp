@@ -1,0 +1,189 @@
+// The manifest walk and the whole-section decision. Every walk reads FileList.ini anew through
+// the platform's profile reader: the file is small and another run may have replaced it.
+#include "deploy.h"
+
+#include "install/install.h"
+#include "support/support.h"
+
+#include <string.h>
+
+static const char* const s_apszSectionNames[] = {"FILES", "OSKA", "BRIN"};
+static const char* const s_apszSectionLabels[] = {"Common Section", "OSKA", "BRIN"};
+
+// A default that no manifest value can be: tells a key that is not in the section (a name the
+// key-list limit cut in two) from a key whose value is empty.
+static const char s_szNoKey[] = "\x01";
+
+const char* GetSectionName(int nSection)
+{
+    return (nSection >= 0 && nSection <= 2) ? s_apszSectionNames[nSection] : NULL;
+}
+
+const char* GetSectionLabel(int nSection)
+{
+    return (nSection >= 0 && nSection <= 2) ? s_apszSectionLabels[nSection] : NULL;
+}
+
+BOOL Is9xOnlyFile(const char* pszName)
+{
+    static const char* const s_apszNames[] = {"Morcmd.exe", "Morcmd.dat", "MorSig.vxd",
+                                              "MorSigV.vxd", "Tarn_dyn.vxd"};
+    for (const char* pszOnly : s_apszNames)
+        if (strcmp(pszName, pszOnly) == 0)
+            return TRUE;
+    return FALSE;
+}
+
+BOOL IsContainedFileName(const char* pszName)
+{
+    if (pszName[0] == '\\' || pszName[0] == '/')
+        return FALSE;
+    if (MbsChr(pszName, ':') != NULL)
+        return FALSE;
+    // The platform drops trailing dots and blanks of a component, so ".. " climbs like "..".
+    const char* p = pszName;
+    while (*p)
+    {
+        const char* pEnd = p;
+        BOOL bOnlyDots = TRUE;
+        BOOL bDot = FALSE;
+        while (*pEnd && *pEnd != '\\' && *pEnd != '/')
+        {
+            if (*pEnd == '.')
+                bDot = TRUE;
+            else if (*pEnd != ' ')
+                bOnlyDots = FALSE;
+            pEnd += (IsDBCSLeadByte((BYTE)*pEnd) && pEnd[1]) ? 2 : 1;
+        }
+        if (bDot && bOnlyDots)
+            return FALSE;
+        p = *pEnd ? pEnd + 1 : pEnd;
+    }
+    return TRUE;
+}
+
+BOOL JoinEntryPath(char* szOut, const char* pszDir, const char* pszName, const char* pszSuffix)
+{
+    size_t cchDir = strlen(pszDir);
+    // A drive root ("D:\") already ends in its separator; a trail byte of 0x5C does not.
+    BOOL bSep = cchDir == 0 || pszDir[cchDir - 1] != '\\' || MbsIsTrailByte(pszDir, cchDir - 1);
+    size_t cchName = strlen(pszName);
+    size_t cchSuffix = pszSuffix ? strlen(pszSuffix) : 0;
+    if (cchDir + (bSep ? 1 : 0) + cchName + cchSuffix >= MAX_PATH)
+    {
+        szOut[0] = '\0';
+        return FALSE;
+    }
+    char* p = szOut;
+    memcpy(p, pszDir, cchDir);
+    p += cchDir;
+    if (bSep)
+        *p++ = '\\';
+    memcpy(p, pszName, cchName);
+    p += cchName;
+    if (cchSuffix)
+        memcpy(p, pszSuffix, cchSuffix);
+    p[cchSuffix] = '\0';
+    return TRUE;
+}
+
+BOOL WalkManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_ENTRY pfn,
+                         void* pContext)
+{
+    const char* pszSection = GetSectionName(nSection);
+    const char* pszLabel = GetSectionLabel(nSection);
+    if (pszSection == NULL)
+        return TRUE;
+
+    char szCurDir[MAX_PATH];
+    DWORD cchCurDir = GetCurrentDirectoryA(MAX_PATH, szCurDir);
+    if (cchCurDir == 0 || cchCurDir >= MAX_PATH)
+    {
+        WriteLog("Orvane: can't get the package directory, %s section skipped\n", pszLabel);
+        return TRUE;
+    }
+
+    // One call, one list of MAX_PATH: a section beyond it is walked as far as its names arrived.
+    char szKeys[MAX_PATH];
+    DWORD cchKeys = GetPrivateProfileStringA(pszSection, NULL, "", szKeys, MAX_PATH, g_szFileList);
+    // A cut list ends in a single NUL on some platforms: the walk stops at an empty name, so
+    // one is put after the last name, within the buffer.
+    if (cchKeys > MAX_PATH - 2)
+        cchKeys = MAX_PATH - 2;
+    szKeys[cchKeys] = '\0';
+    szKeys[cchKeys + 1] = '\0';
+
+    MANIFEST_ENTRY entry;
+    for (const char* pszKey = szKeys; *pszKey; pszKey += strlen(pszKey) + 1)
+    {
+        char szKey[MAX_PATH];
+        MbsCopy(szKey, sizeof(szKey), pszKey);
+        DWORD cchValue = GetPrivateProfileStringA(pszSection, szKey, s_szNoKey, entry.szName,
+                                                  MAX_PATH, g_szFileList);
+        if (cchValue == 0 || strcmp(entry.szName, s_szNoKey) == 0)
+        {
+            WriteLog("Orvane: key [%s] in %s section names no file, skipped\n", szKey, pszLabel);
+            continue;
+        }
+        if (!IsContainedFileName(entry.szName))
+        {
+            WriteLog("Orvane: file [%s] in %s section would leave its directory, refused\n",
+                     entry.szName, pszLabel);
+            continue;
+        }
+        // The staged name is the longest of the three paths the passes use.
+        if (!JoinEntryPath(entry.szSource, szCurDir, entry.szName, NULL) ||
+            !JoinEntryPath(entry.szTarget, pszEngPath, entry.szName, NULL) ||
+            !JoinEntryPath(entry.szStaged, pszEngPath, entry.szName, "000"))
+        {
+            WriteLog("Orvane: file [%s] in %s section makes a path too long, skipped\n",
+                     entry.szName, pszLabel);
+            continue;
+        }
+        if (!pfn(&entry, pContext))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+struct SECTION_DECISION
+{
+    int nSection;
+    BOOL bZeroSuffix;
+    int nResult;
+};
+
+static BOOL DecideEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
+{
+    SECTION_DECISION* pDecision = (SECTION_DECISION*)pContext;
+    const char* pszAgainst = pEntry->szTarget;
+    if (pDecision->bZeroSuffix)
+    {
+        // The staged copies are refreshed in manifest order: past the first one that is
+        // missing, none was written by the last run.
+        if (g_pfnGetFileAttributesA(pEntry->szStaged) == INVALID_FILE_ATTRIBUTES)
+            return FALSE;
+        pszAgainst = pEntry->szStaged;
+    }
+    if (!IsSourceNewer(pszAgainst, pEntry->szSource))
+        return TRUE;
+    if ((g_dwOSType == OSID_NT351 || g_dwOSType == OSID_NT4 || g_dwOSType == OSID_W2K) &&
+        Is9xOnlyFile(pEntry->szName))
+        return TRUE;
+    WriteLog("Orvane: source file %s is the latest, copy the entire %s section \n",
+             pEntry->szSource, GetSectionLabel(pDecision->nSection));
+    pDecision->nResult = 1;
+    return FALSE;
+}
+
+int ShouldCopyEntireSection(const char* pszEngPath, int nSection, BOOL bZeroSuffix)
+{
+    WriteLog("Orvane: ShouldCopyEntireSection? [%s]\n", bZeroSuffix ? "ZeroSuffix files" : "FILE");
+    SECTION_DECISION decision = {nSection, bZeroSuffix, 0};
+    WalkManifestSection(pszEngPath, nSection, DecideEntry, &decision);
+    if (decision.nResult)
+        return 1;
+    WriteLog("Orvane: no files updated in %s section, should not copy files over\n",
+             GetSectionLabel(nSection));
+    return 0;
+}

@@ -1,0 +1,88 @@
+// Engine file deployment: the freshness test, the manifest walk and section decision, the free
+// space of the target volume and directory creation.
+#pragma once
+
+#include <windows.h>
+
+// ---------------------------------------------------------------------------------------------
+// Freshness test.
+
+// Returns 1 when the file at pszSource counts as newer than the one at pszDest (the caller is to
+// copy it over), else 0. A higher version always wins; a version that is not higher, or one that
+// cannot be read on either side, leaves the decision to the last-write times. An absent source
+// is never newer; an absent destination is always replaced. Changes nothing on disk; logs.
+int IsSourceNewer(const char* pszDest, const char* pszSource);
+
+// Reads the fixed file version of pszPath. Returns 1 and sets *pdwMS (major:minor) and *pdwLS
+// (build:revision), or returns 0, logs why and leaves both untouched.
+int QueryFileVersion(const char* pszPath, DWORD* pdwMS, DWORD* pdwLS);
+
+// ---------------------------------------------------------------------------------------------
+// Target volume and directory preparation.
+
+// Free-space thresholds in bytes by platform group.
+#define FREESPACE_9X 7460100u
+#define FREESPACE_ME 6605650u
+#define FREESPACE_OTHER 7032900u
+
+// Checks the free space of the volume of pszEngPath (a full path) against the threshold of
+// g_dwOSType. Returns 0 when there is enough, 6 when there is too little, or the system error
+// number of a failed query. Logs one or two lines.
+DWORD CheckFreeDiskSpace(const char* pszEngPath);
+
+// Creates pszPath (absolute: "X:\..." or "\\server\share\...") and every missing directory
+// above it, from the top down. Returns non-zero when the directory itself was created by this
+// call; 0 otherwise, also when it already existed or the path does not fit in MAX_PATH.
+BOOL Create_Dir(const char* pszPath);
+
+// ---------------------------------------------------------------------------------------------
+// The manifest (FileList.ini, at g_szFileList) and the section decision.
+
+// Section codes (nSection).
+enum
+{
+    SECTION_FILES = 0,
+    SECTION_OSKA = 1,
+    SECTION_BRIN = 2,
+};
+
+// The section name in the manifest and the label of log lines; NULL for another code.
+const char* GetSectionName(int nSection);
+const char* GetSectionLabel(int nSection);
+
+// One entry of a section as a walk hands it on: its file name and the three paths it stands
+// for, each known to fit in MAX_PATH.
+struct MANIFEST_ENTRY
+{
+    char szName[MAX_PATH];   // the value: the file name in both directories
+    char szSource[MAX_PATH]; // package directory \ name
+    char szTarget[MAX_PATH]; // engine directory \ name
+    char szStaged[MAX_PATH]; // target with "000" appended
+};
+
+// Called for each entry in manifest order; returning FALSE ends the walk.
+typedef BOOL (*PFN_MANIFEST_ENTRY)(const MANIFEST_ENTRY* pEntry, void* pContext);
+
+// TRUE when pszName stays inside the directory it is joined to: no drive or colon, no leading
+// separator, no component made of dots (and blanks) only.
+BOOL IsContainedFileName(const char* pszName);
+
+// Joins pszDir, a backslash (unless pszDir already ends in one) and pszName, then pszSuffix
+// (may be NULL), into szOut (MAX_PATH). Returns FALSE, with szOut empty, when it does not fit.
+BOOL JoinEntryPath(char* szOut, const char* pszDir, const char* pszName, const char* pszSuffix);
+
+// Walks the section nSection of the manifest: reads the package directory (the current
+// directory) and the key list anew, and calls pfn for every entry whose name is a contained file
+// name and whose paths fit. Entries that are skipped or refused are logged. Returns FALSE when
+// pfn ended the walk, TRUE when it ran to the end of the list.
+BOOL WalkManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_ENTRY pfn,
+                         void* pContext);
+
+// TRUE for the files that only Windows 95, 98 and ME use (exact, case-sensitive names).
+BOOL Is9xOnlyFile(const char* pszName);
+
+// Decides whether the engine section nSection is to be deployed as a whole: 1 as soon as one
+// counting file is newer in the package than in pszEngPath (bZeroSuffix FALSE) or than its
+// staged copy (bZeroSuffix TRUE; an entry without a staged copy ends the walk), else 0. On
+// NT-family platforms the 9x-only files do not count. Changes nothing on disk; logs.
+int ShouldCopyEntireSection(const char* pszEngPath, int nSection, BOOL bZeroSuffix);
