@@ -1,0 +1,36 @@
+// System integration: the engine directory published to other programs (AVENGINE and the PATH
+// entry), the AUTOEXEC.BAT lines of Windows 95/98 and the companion-product probe.
+#pragma once
+
+#include <windows.h>
+
+// ---------------------------------------------------------------------------------------------
+// The PATH entry.
+
+// Takes every earlier occurrence of pszEntry (";" and the short path) out of the PATH text in
+// pszValue and appends pszEntry once at the end. An occurrence counts only when it is a whole
+// entry, followed by ";" or the end of the text: an entry that merely begins with the same text
+// (a subdirectory of the engine directory) is kept whole. The search follows the multibyte rules
+// of the ANSI code page and is case-sensitive. cbValue is the size of the buffer; when the edited
+// text with its NUL would not fit, the value is left unchanged and a line is logged. Returns the
+// length of the value in bytes, without the NUL.
+DWORD AppendUniquePathEntry(char* pszValue, DWORD cbValue, const char* pszEntry);
+
+// ---------------------------------------------------------------------------------------------
+// C:\AUTOEXEC.BAT on Windows 95/98. Both editors read and write in text mode (CR LF in the file).
+
+// Removes every line that holds "SET AVENGINE=", "SET AVENGINE =" or "PROBIT.EXE" (with case).
+// Works from a fresh copy of the batch file in C:\AUTOEXEC.$$$, replacing any work file that an
+// interrupted run left. Returns 1 when the file was rewritten, 0 when the work copy could not be
+// made or either file could not be opened (the batch file then keeps its content).
+int StripAutoexecLines9x();
+
+// Adds the OEM short path of pszEngPath (the long engine directory) to the first PATH line of the
+// batch file, or appends a PATH line when there is none; creates the file when it is missing.
+// Returns 0 when the batch file cannot be opened or created or the work file cannot be created,
+// else 1.
+int AddMorEngPath9x(const char* pszEngPath);
+
+// Fills szOemPath (MAX_PATH) with the short form of pszEngPath in the OEM code page. Returns FALSE
+// and an empty text when the platform gives no short path or one that does not fit.
+BOOL GetOemShortPath(const char* pszEngPath, char* szOemPath);
