@@ -114,10 +114,12 @@ TEST_F(PathEntry, LongPathIsNeverCutNorReplacedByTheEntry)
         EXPECT_EQ(bUnchanged,
                   harness::FindPrefix(harness::LastRunMessages(), "Orvane: PATH of [") >= 0);
         if (bUnchanged)
+        {
             EXPECT_TRUE(harness::HasMessage(
                 harness::LastRunMessages(),
                 "Orvane: PATH of [" + std::to_string(c.strBefore.size()) +
                     "] bytes has no room for [" + e + "], leave it unchanged\n"));
+        }
     }
 }
 
