@@ -34,3 +34,18 @@ int AddMorEngPath9x(const char* pszEngPath);
 // Fills szOemPath (MAX_PATH) with the short form of pszEngPath in the OEM code page. Returns FALSE
 // and an empty text when the platform gives no short path or one that does not fit.
 BOOL GetOemShortPath(const char* pszEngPath, char* szOemPath);
+
+// ---------------------------------------------------------------------------------------------
+// The companion-product probe. The probes initialise COM for the thread and leave no COM state
+// behind; every failure answers 0 and nothing is logged.
+
+// 1 when the boot-time scanner line belongs in C:\AUTOEXEC.BAT: the product is Morvelin (in any
+// letter case), the run has the default arguments, or one of the companion components answers.
+// Component B is asked only when component A says no.
+int ShouldAddBootScan(const char* pszProductName);
+
+// 1 when companion component A is registered and reports a list with at least one element.
+int ProbeCompanionA();
+
+// 1 when companion component B is registered and its query succeeds (S_FALSE too).
+int ProbeCompanionB();
