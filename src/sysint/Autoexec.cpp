@@ -10,6 +10,8 @@
 
 static const char s_szBatchFile[] = "C:\\AUTOEXEC.BAT";
 static const char s_szWorkFile[] = "C:\\AUTOEXEC.$$$";
+// The same file under the name the branch has always used; the file system ignores the case.
+static const char s_szBranchFile[] = "C:\\Autoexec.bat";
 
 // Piece sizes of the two editors: a longer line arrives as several pieces.
 #define STRIP_PIECE 256
@@ -228,4 +230,74 @@ int AddMorEngPath9x(const char* pszEngPath)
     MoveFileA(s_szWorkFile, s_szBatchFile);
     WriteLog("Orvane: AddMorEngPath9x - end\n");
     return 1;
+}
+
+// Both lines name the engine directory in its OEM short form.
+static void FormatAvEngineLine(char* szLine, size_t cchLine, const char* pszOemPath)
+{
+    _snprintf(szLine, cchLine, "SET AVENGINE=%s\n", pszOemPath);
+    szLine[cchLine - 1] = '\0';
+}
+
+static void FormatProbitLine(char* szLine, size_t cchLine, const char* pszOemPath)
+{
+    _snprintf(szLine, cchLine, "%s\\PROBIT.EXE\n", pszOemPath);
+    szLine[cchLine - 1] = '\0';
+}
+
+void SetAutoexecLines9x(const char* pszEngPath, const char* pszProductName)
+{
+    WriteLog("Orvane: Set AVENGINE - W9X\n");
+
+    char szOemPath[MAX_PATH];
+    char szLine[MAX_PATH + 32];
+    if (!FileExists9x(s_szBranchFile))
+    {
+        WriteLog("Orvane: Missing autoexec.bat, create a new one \n");
+        FILE* pBatch = fopen(s_szBranchFile, "wt+");
+        if (!pBatch)
+        {
+            WriteLog("Orvane: Can't create autoexec.bat \n");
+        }
+        else
+        {
+            if (GetOemShortPath(pszEngPath, szOemPath))
+            {
+                FormatAvEngineLine(szLine, sizeof(szLine), szOemPath);
+                WriteLog("Orvane: set AVENGINE to [%s]\n", szLine);
+                fputs(szLine, pBatch);
+                // A new file belongs to no other product: the scanner line goes in unasked.
+                FormatProbitLine(szLine, sizeof(szLine), szOemPath);
+                WriteLog("Orvane: Add probit [%s]\n", szLine);
+                fputs(szLine, pBatch);
+            }
+            fclose(pBatch);
+        }
+    }
+    else if (StripAutoexecLines9x() == 1)
+    {
+        FILE* pBatch = fopen(s_szBranchFile, "at");
+        if (!pBatch)
+        {
+            WriteLog("Orvane: Can't open autoexec.bat \n");
+        }
+        else
+        {
+            if (GetOemShortPath(pszEngPath, szOemPath))
+            {
+                FormatAvEngineLine(szLine, sizeof(szLine), szOemPath);
+                fputs(szLine, pBatch);
+                WriteLog("Orvane: set AVENGINE to [%s]\n", szLine);
+                if (ShouldAddBootScan(pszProductName))
+                {
+                    FormatProbitLine(szLine, sizeof(szLine), szOemPath);
+                    fputs(szLine, pBatch);
+                    WriteLog("Orvane: set PROBIT to [%s]\n", szLine);
+                }
+            }
+            fclose(pBatch);
+        }
+    }
+
+    AddMorEngPath9x(pszEngPath);
 }

@@ -31,6 +31,12 @@ int StripAutoexecLines9x();
 // else 1.
 int AddMorEngPath9x(const char* pszEngPath);
 
+// The Windows 95/98 (and unknown platform) branch of the engine environment: AVENGINE and the
+// boot-time scanner line in C:\AUTOEXEC.BAT, then the PATH entry. A missing file is created with
+// both lines; in an existing file the old lines are replaced and the scanner line is added only
+// when ShouldAddBootScan (pszProductName) says yes. Every outcome is logged; nothing stops the run.
+void SetAutoexecLines9x(const char* pszEngPath, const char* pszProductName);
+
 // Fills szOemPath (MAX_PATH) with the short form of pszEngPath in the OEM code page. Returns FALSE
 // and an empty text when the platform gives no short path or one that does not fit.
 BOOL GetOemShortPath(const char* pszEngPath, char* szOemPath);

@@ -302,4 +302,145 @@ TEST_F(Autoexec, AddPathOnAReadOnlyBatchFileKeepsItsContent)
     EXPECT_EQ("PATH C:\\WIN\r\n", ReadBatch());
 }
 
+// ---------------------------------------------------------------------------------------------
+// SetAutoexecLines9x: the whole branch, with the probe answered without COM (Morvelin, or
+// another product with explicit arguments and no companion component registered).
+
+TEST_F(Autoexec, BranchRewritesTheFileByteForByte)
+{
+    const std::string s = m_strShort;
+    const std::string strSet = "SET AVENGINE=" + s + "\r\n";
+    const std::string strScan = s + "\\PROBIT.EXE\r\n";
+    const std::string strPathLine = "PATH=" + s + "\r\n";
+    const struct
+    {
+        const char* pszName;
+        const char* pszProduct;
+        std::string strBefore;
+        std::string strAfter;
+        // After a second run: the appended PATH line has its line end and stands before the
+        // new lines. "" when the second run leaves the file as the first left it.
+        std::string strAgain;
+    } cases[] = {
+        {"old lines replaced, scanner for Morvelin", "MORVELIN",
+         "@ECHO OFF\r\nSET AVENGINE=C:\\OLD\r\nC:\\OLD\\PROBIT.EXE\r\nPATH C:\\WINDOWS\r\n",
+         "@ECHO OFF\r\nPATH C:\\WINDOWS;" + s + "\r\n" + strSet + strScan, ""},
+        {"old lines replaced, no scanner when the probe says no", "OTHER",
+         "@ECHO OFF\r\nSET AVENGINE=C:\\OLD\r\nC:\\OLD\\PROBIT.EXE\r\nPATH C:\\WINDOWS\r\n",
+         "@ECHO OFF\r\nPATH C:\\WINDOWS;" + s + "\r\n" + strSet, ""},
+        {"remark removed, small letters kept", "MORVELIN",
+         "REM SET AVENGINE=C:\\X\r\nset avengine=C:\\Y\r\n",
+         "set avengine=C:\\Y\r\n" + strSet + strScan + "PATH=" + s,
+         "set avengine=C:\\Y\r\n" + strPathLine + strSet + strScan},
+        {"no PATH line", "MORVELIN", "ECHO 1\r\n", "ECHO 1\r\n" + strSet + strScan + "PATH=" + s,
+         "ECHO 1\r\n" + strPathLine + strSet + strScan},
+        {"empty file", "MORVELIN", "", strSet + strScan + "PATH=" + s,
+         strPathLine + strSet + strScan},
+        {"empty file, probe says no", "OTHER", "", strSet + "PATH=" + s, strPathLine + strSet},
+        // The open last line is closed before the new lines, which would otherwise run into it.
+        {"last line without line end", "MORVELIN", "ECHO 1",
+         "ECHO 1\r\n" + strSet + strScan + "PATH=" + s,
+         "ECHO 1\r\n" + strPathLine + strSet + strScan},
+        {"PATH last without line end", "MORVELIN", "PATH C:\\WIN",
+         "PATH C:\\WIN;" + s + "\r\n" + strSet + strScan, ""},
+        {"PATH already holding the short path", "MORVELIN",
+         "PATH " + s + ";C:\\WIN\r\nSET AVENGINE=" + s + "\r\n",
+         "PATH " + s + ";C:\\WIN\r\n" + strSet + strScan, ""},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        WriteBatch(c.strBefore);
+        SetAutoexecLines9x(m_strEngDir.c_str(), c.pszProduct);
+        EXPECT_EQ(c.strAfter, ReadBatch());
+        EXPECT_FALSE(harness::FileExists(s_szWork));
+        // Later runs find their own lines: nothing is doubled and nothing runs together.
+        const std::string strAgain = c.strAgain.empty() ? c.strAfter : c.strAgain;
+        SetAutoexecLines9x(m_strEngDir.c_str(), c.pszProduct);
+        EXPECT_EQ(strAgain, ReadBatch());
+        SetAutoexecLines9x(m_strEngDir.c_str(), c.pszProduct);
+        EXPECT_EQ(strAgain, ReadBatch());
+    }
+}
+
+TEST_F(Autoexec, BranchCreatesAMissingFileWithTheScannerLineUnasked)
+{
+    DeleteFileA(s_szBatch);
+    // Another product with explicit arguments: the probe would say no.
+    SetAutoexecLines9x(m_strEngDir.c_str(), "OTHER");
+    const std::string s = m_strShort;
+    EXPECT_EQ("SET AVENGINE=" + s + "\r\n" + s + "\\PROBIT.EXE\r\nPATH=" + s, ReadBatch());
+    std::vector<std::string> msgs = harness::LastRunMessages();
+    const std::string expected[] = {
+        "Orvane: Set AVENGINE - W9X\n",
+        "Orvane: Missing autoexec.bat, create a new one \n",
+        "Orvane: set AVENGINE to [SET AVENGINE=" + s + "\n]\n",
+        "Orvane: Add probit [" + s + "\\PROBIT.EXE\n]\n",
+        "Orvane: AddMorEngPath9x - start\n",
+        "Orvane: AddMorEngPath9x - the short path [;" + s + "]\n",
+        "Orvane: AddMorEngPath9x - end\n",
+    };
+    ASSERT_EQ(std::size(expected), msgs.size());
+    for (size_t i = 0; i < msgs.size(); i++)
+        EXPECT_EQ(expected[i], msgs[i]) << i;
+}
+
+TEST_F(Autoexec, BranchLogsTheLinesItAppends)
+{
+    WriteBatch("PATH C:\\WIN\r\n");
+    SetAutoexecLines9x(m_strEngDir.c_str(), "Morvelin");
+    std::vector<std::string> msgs = harness::LastRunMessages();
+    const std::string s = m_strShort;
+    int nSet = harness::FindMessage(msgs, "Orvane: set AVENGINE to [SET AVENGINE=" + s + "\n]\n");
+    int nScan = harness::FindMessage(msgs, "Orvane: set PROBIT to [" + s + "\\PROBIT.EXE\n]\n");
+    int nPath = harness::FindMessage(msgs, "Orvane: AddMorEngPath9x - start\n");
+    EXPECT_EQ(0, harness::FindMessage(msgs, "Orvane: Set AVENGINE - W9X\n"));
+    EXPECT_GT(nSet, 0);
+    EXPECT_EQ(nSet + 1, nScan);
+    EXPECT_EQ(nScan + 1, nPath);
+}
+
+TEST_F(Autoexec, BranchWithoutAShortPathOnlyRemovesTheOldLines)
+{
+    SeamOverrideGetShortPathNameA(FailShortPath);
+    WriteBatch("SET AVENGINE=C:\\OLD\r\nPATH C:\\WIN\r\n");
+    SetAutoexecLines9x(m_strEngDir.c_str(), "MORVELIN");
+    EXPECT_EQ("PATH C:\\WIN\r\n", ReadBatch());
+    EXPECT_TRUE(harness::HasMessage(harness::LastRunMessages(),
+                                    "Orvane: AddMorEngPath9x - fail to get short path name from [" +
+                                        m_strEngDir + "]\n"));
+
+    // A missing file is still created, empty.
+    DeleteFileA(s_szBatch);
+    SetAutoexecLines9x(m_strEngDir.c_str(), "MORVELIN");
+    bool bExists = false;
+    EXPECT_EQ("", ReadBatch(&bExists));
+    EXPECT_TRUE(bExists);
+}
+
+TEST_F(Autoexec, BranchIgnoresALeftoverWorkFile)
+{
+    ASSERT_TRUE(harness::WriteFileBytes(s_szWork, "ECHO STALE\r\nPATH C:\\OLD\r\n"));
+    WriteBatch("ECHO LIVE\r\nPATH C:\\NEW\r\n");
+    SetAutoexecLines9x(m_strEngDir.c_str(), "OTHER");
+    EXPECT_EQ("ECHO LIVE\r\nPATH C:\\NEW;" + m_strShort + "\r\nSET AVENGINE=" + m_strShort + "\r\n",
+              ReadBatch());
+    EXPECT_FALSE(harness::FileExists(s_szWork));
+}
+
+TEST_F(Autoexec, BranchOnAFileInUseAddsNothing)
+{
+    const std::string strBefore = "SET AVENGINE=C:\\OLD\r\nPATH C:\\WIN\r\n";
+    WriteBatch(strBefore);
+    HANDLE hFile = CreateFileA(s_szBatch, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFile) << GetLastError();
+    SetAutoexecLines9x(m_strEngDir.c_str(), "MORVELIN");
+    CloseHandle(hFile);
+    EXPECT_EQ(strBefore, ReadBatch());
+    std::vector<std::string> msgs = harness::LastRunMessages();
+    EXPECT_EQ(-1, harness::FindPrefix(msgs, "Orvane: set AVENGINE to ["));
+    EXPECT_GE(harness::FindMessage(msgs, "Orvane: AddMorEngPath9x - start\n"), 0);
+}
+
 } // namespace

@@ -376,4 +376,42 @@ TEST_F(Companion, ProbeAKeepsTheCallersComInitialisation)
     ExpectNoComState();
 }
 
+TEST_F(Companion, ScannerLineAppearsOnlyWhenTheProbeSaysYes)
+{
+    std::string strEngDir = harness::TestDir() + "\\Scan Engine";
+    ASSERT_TRUE(CreateDirectoryA(strEngDir.c_str(), NULL)) << GetLastError();
+    char szShort[MAX_PATH];
+    ASSERT_TRUE(GetOemShortPath(strEngDir.c_str(), szShort));
+    const std::string s = szShort;
+    const struct
+    {
+        const char* pszName;
+        bool bRegisterB;
+        int nExpectedScanLines;
+    } cases[] = {
+        {"no companion component", false, 0},
+        {"component B answers", true, 1},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        ClearData();
+        if (c.bRegisterB)
+        {
+            Register(CompB);
+            SetResult(CompB, S_OK);
+        }
+        ASSERT_TRUE(
+            harness::WriteFileBytes("C:\\AUTOEXEC.BAT", "ECHO 1\r\nC:\\OLD\\PROBIT.EXE\r\n"));
+        g_bDefaultArgs = FALSE;
+        SetAutoexecLines9x(strEngDir.c_str(), "OTHER");
+        std::string strExpected = "ECHO 1\r\nSET AVENGINE=" + s + "\r\n" +
+                                  (c.nExpectedScanLines ? s + "\\PROBIT.EXE\r\n" : "") +
+                                  "PATH=" + s;
+        EXPECT_EQ(strExpected, harness::ReadFileBytes("C:\\AUTOEXEC.BAT"));
+        EXPECT_EQ(c.bRegisterB ? 1u : 0u, Instances(CompB));
+        Unregister();
+    }
+}
+
 } // namespace
