@@ -1,0 +1,446 @@
+// The AUTOEXEC.BAT editors over the prefix's real C:\AUTOEXEC.BAT, compared byte for byte.
+#include "UnitFixture.h"
+
+#include "sysint/sysint.h"
+
+#include <iterator>
+#include <string>
+
+namespace
+{
+
+const char s_szBatch[] = "C:\\AUTOEXEC.BAT";
+const char s_szWork[] = "C:\\AUTOEXEC.$$$";
+
+class Autoexec : public UnitTest
+{
+  protected:
+    void SetUp() override
+    {
+        UnitTest::SetUp();
+        m_strEngDir = harness::TestDir() + "\\Scan Engine Folder";
+        ASSERT_TRUE(CreateDirectoryA(m_strEngDir.c_str(), NULL)) << GetLastError();
+        char sz[MAX_PATH];
+        DWORD cch = GetShortPathNameA(m_strEngDir.c_str(), sz, sizeof(sz));
+        ASSERT_TRUE(cch > 0 && cch < sizeof(sz)) << GetLastError();
+        CharToOemA(sz, sz);
+        m_strShort = sz;
+        // Only a short path that differs from the long one shows which of them was written.
+        ASSERT_NE(m_strEngDir, m_strShort);
+        DeleteFileA(s_szWork);
+    }
+    void TearDown() override
+    {
+        SetFileAttributesA(s_szBatch, FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesA(s_szWork, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(s_szWork);
+        UnitTest::TearDown();
+    }
+
+    static void WriteBatch(const std::string& strBytes)
+    {
+        SetFileAttributesA(s_szBatch, FILE_ATTRIBUTE_NORMAL);
+        ASSERT_TRUE(harness::WriteFileBytes(s_szBatch, strBytes));
+    }
+    static std::string ReadBatch(bool* pbExists = nullptr)
+    {
+        return harness::ReadFileBytes(s_szBatch, pbExists);
+    }
+
+    std::string m_strEngDir;
+    std::string m_strShort; // OEM short path of m_strEngDir
+};
+
+struct EditCase
+{
+    const char* pszName;
+    std::string strBefore;
+    std::string strAfter;
+};
+
+// ---------------------------------------------------------------------------------------------
+// StripAutoexecLines9x
+
+TEST_F(Autoexec, StripRemovesSettingsAndScannerLinesAnywhereInTheLineWithCase)
+{
+    WriteBatch("@ECHO OFF\r\n"
+               "SET AVENGINE=C:\\OLD\r\n"
+               "REM SET AVENGINE=C:\\REMARK\r\n"
+               "SET AVENGINE =C:\\BLANK\r\n"
+               "set avengine=C:\\SMALL\r\n"
+               "C:\\OLD\\PROBIT.EXE\r\n"
+               "D:\\OTHER\\PROBIT.EXE /A /B\r\n"
+               "c:\\old\\probit.exe\r\n"
+               "SET AVENGINEX=1\r\n"
+               "PATH C:\\WINDOWS\r\n");
+    EXPECT_EQ(1, StripAutoexecLines9x());
+    EXPECT_EQ("@ECHO OFF\r\n"
+              "set avengine=C:\\SMALL\r\n"
+              "c:\\old\\probit.exe\r\n"
+              "SET AVENGINEX=1\r\n"
+              "PATH C:\\WINDOWS\r\n",
+              ReadBatch());
+    EXPECT_FALSE(harness::FileExists(s_szWork));
+}
+
+TEST_F(Autoexec, StripKeepsOtherContentByteForByte)
+{
+    // A line longer than the 255-character piece arrives in parts; they are written back whole.
+    std::string strLong = "SET LONG=" + std::string(600, 'x');
+    const EditCase cases[] = {
+        {"empty file", "", ""},
+        {"blank lines only", "\r\n\r\n", "\r\n\r\n"},
+        {"long line", "ECHO 1\r\n" + strLong + "\r\nECHO 2\r\n",
+         "ECHO 1\r\n" + strLong + "\r\nECHO 2\r\n"},
+        {"tabs and trailing blanks", "\tSET A=1  \r\n", "\tSET A=1  \r\n"},
+        // The caller appends lines next: an open last line is closed first.
+        {"last line without line end", "ECHO 1\r\nECHO 2", "ECHO 1\r\nECHO 2\r\n"},
+        {"removed last line without line end", "ECHO 1\r\nSET AVENGINE=C:\\X", "ECHO 1\r\n"},
+    };
+    for (const EditCase& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        WriteBatch(c.strBefore);
+        EXPECT_EQ(1, StripAutoexecLines9x());
+        EXPECT_EQ(c.strAfter, ReadBatch());
+        EXPECT_FALSE(harness::FileExists(s_szWork));
+    }
+}
+
+TEST_F(Autoexec, StripNeverWritesBackAWorkFileLeftByAnEarlierRun)
+{
+    const std::string strLive = "ECHO LIVE\r\nSET AVENGINE=C:\\OLD\r\nPATH C:\\NEW\r\n";
+    const struct
+    {
+        const char* pszName;
+        DWORD dwAttributes;
+    } cases[] = {
+        {"plain leftover", FILE_ATTRIBUTE_NORMAL},
+        {"read-only leftover", FILE_ATTRIBUTE_READONLY},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        ASSERT_TRUE(harness::WriteFileBytes(s_szWork, "ECHO STALE\r\nPATH C:\\OLD\r\n"));
+        ASSERT_TRUE(SetFileAttributesA(s_szWork, c.dwAttributes));
+        WriteBatch(strLive);
+        EXPECT_EQ(1, StripAutoexecLines9x());
+        EXPECT_EQ("ECHO LIVE\r\nPATH C:\\NEW\r\n", ReadBatch());
+        EXPECT_FALSE(harness::FileExists(s_szWork));
+        EXPECT_TRUE(
+            harness::HasMessage(harness::LastRunMessages(),
+                                "Orvane: remove C:\\AUTOEXEC.$$$ left by an earlier run\n"));
+    }
+}
+
+TEST_F(Autoexec, StripFailsWithoutTheBatchFileAndCreatesNothing)
+{
+    DeleteFileA(s_szBatch);
+    EXPECT_EQ(0, StripAutoexecLines9x());
+    EXPECT_FALSE(harness::FileExists(s_szBatch));
+    EXPECT_FALSE(harness::FileExists(s_szWork));
+}
+
+TEST_F(Autoexec, StripOfABatchFileInUseFailsAndTheNextRunStartsFromTheLiveFile)
+{
+    WriteBatch("SET AVENGINE=C:\\OLD\r\nECHO 1\r\n");
+    // Another program reads the file and lets nobody write it: the copy works, the rewrite not.
+    HANDLE hFile = CreateFileA(s_szBatch, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFile) << GetLastError();
+    EXPECT_EQ(0, StripAutoexecLines9x());
+    CloseHandle(hFile);
+    EXPECT_EQ("SET AVENGINE=C:\\OLD\r\nECHO 1\r\n", ReadBatch());
+    // The work file stays behind, as after an interrupted run.
+    EXPECT_TRUE(harness::FileExists(s_szWork));
+
+    WriteBatch("SET AVENGINE=C:\\OLD\r\nECHO 2\r\n");
+    EXPECT_EQ(1, StripAutoexecLines9x());
+    EXPECT_EQ("ECHO 2\r\n", ReadBatch());
+    EXPECT_FALSE(harness::FileExists(s_szWork));
+}
+
+// ---------------------------------------------------------------------------------------------
+// AddMorEngPath9x
+
+TEST_F(Autoexec, AddPathEditsTheFirstPathLineOrAppendsOne)
+{
+    const std::string s = m_strShort;
+    const EditCase cases[] = {
+        {"PATH and a blank", "@ECHO OFF\r\nPATH C:\\WINDOWS\r\nECHO 1\r\n",
+         "@ECHO OFF\r\nPATH C:\\WINDOWS;" + s + "\r\nECHO 1\r\n"},
+        {"PATH=", "PATH=C:\\WINDOWS;C:\\DOS\r\n", "PATH=C:\\WINDOWS;C:\\DOS;" + s + "\r\n"},
+        {"@path in small letters", "@path c:\\dos\r\n", "@path c:\\dos;" + s + "\r\n"},
+        {"SET PATH", "Set Path=C:\\WIN\r\n", "Set Path=C:\\WIN;" + s + "\r\n"},
+        {"only the first of two PATH lines", "PATH C:\\A\r\nPATH C:\\B\r\n",
+         "PATH C:\\A;" + s + "\r\nPATH C:\\B\r\n"},
+        // The prefix rule takes another variable whose name begins with PATH for the PATH line.
+        {"SET PATHX=", "SET PATHX=1\r\nPATH C:\\WIN\r\n",
+         "SET PATHX=1;" + s + "\r\nPATH C:\\WIN\r\n"},
+        {"indented PATH is not recognised", "  PATH C:\\WIN\r\n", "  PATH C:\\WIN\r\nPATH=" + s},
+        {"PATH already holding the short path", "PATH C:\\A;" + s + ";C:\\B\r\nECHO\r\n",
+         "PATH C:\\A;" + s + ";C:\\B\r\nECHO\r\n"},
+        {"PATH holding it inside a longer name", "PATH " + s + "\\SUB\r\n",
+         "PATH " + s + "\\SUB\r\n"},
+        {"PATH as last line without line end", "ECHO 1\r\nPATH C:\\WIN",
+         "ECHO 1\r\nPATH C:\\WIN;" + s + "\r\n"},
+        {"empty file", "", "PATH=" + s},
+        {"no PATH line", "ECHO 1\r\n", "ECHO 1\r\nPATH=" + s},
+        // An unfinished last line must not swallow the PATH setting.
+        {"no PATH line, last line without line end", "ECHO 1", "ECHO 1\r\nPATH=" + s},
+        {"a path-like word later in a line", "ECHO PATH\r\n", "ECHO PATH\r\nPATH=" + s},
+    };
+    for (const EditCase& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        WriteBatch(c.strBefore);
+        EXPECT_EQ(1, AddMorEngPath9x(m_strEngDir.c_str()));
+        EXPECT_EQ(c.strAfter, ReadBatch());
+        EXPECT_FALSE(harness::FileExists(s_szWork));
+    }
+}
+
+TEST_F(Autoexec, AddPathLogsTheEntryAndTheLineBeforeAndAfter)
+{
+    WriteBatch("PATH C:\\WIN\r\n");
+    EXPECT_EQ(1, AddMorEngPath9x(m_strEngDir.c_str()));
+    std::vector<std::string> msgs = harness::LastRunMessages();
+    const std::string expected[] = {
+        "Orvane: AddMorEngPath9x - start\n",
+        "Orvane: AddMorEngPath9x - the short path [;" + m_strShort + "]\n",
+        "Orvane: The original path is [PATH C:\\WIN\n]\n",
+        "Orvane: AddMorEngPath9x - the new path [PATH C:\\WIN;" + m_strShort + "\n]\n",
+        "Orvane: AddMorEngPath9x - end\n",
+    };
+    ASSERT_EQ(std::size(expected), msgs.size());
+    for (size_t i = 0; i < msgs.size(); i++)
+        EXPECT_EQ(expected[i], msgs[i]) << i;
+}
+
+TEST_F(Autoexec, AddPathLeavesAPathLineThatNoLongerFitsUnchanged)
+{
+    std::string strEntry = ";" + m_strShort;
+    // The piece holds 2047 characters: the line, the entry and the line end must fit in them.
+    size_t cchFits = 2047 - 1 - strEntry.size();
+    std::string strFits = "PATH=" + std::string(cchFits - 5, 'a');
+    std::string strTooLong = strFits + "b";
+    std::string strLonger = "PATH=" + std::string(3000, 'c');
+    const EditCase cases[] = {
+        {"just fits", strFits + "\r\nECHO\r\n", strFits + strEntry + "\r\nECHO\r\n"},
+        {"one character more", strTooLong + "\r\nECHO\r\n", strTooLong + "\r\nECHO\r\n"},
+        {"longer than the piece", strLonger + "\r\nECHO\r\n", strLonger + "\r\nECHO\r\n"},
+        {"longer than the piece, last line", strLonger, strLonger},
+    };
+    for (const EditCase& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        g_nLogState = -1;
+        WriteBatch(c.strBefore);
+        EXPECT_EQ(1, AddMorEngPath9x(m_strEngDir.c_str()));
+        EXPECT_EQ(c.strAfter, ReadBatch());
+        bool bTooLong = c.strAfter == c.strBefore;
+        EXPECT_EQ(bTooLong, harness::HasMessage(harness::LastRunMessages(),
+                                                "Orvane: AddMorEngPath9x - the path line is too "
+                                                "long, leave it unchanged\n"));
+    }
+}
+
+TEST_F(Autoexec, AddPathCreatesAMissingBatchFile)
+{
+    DeleteFileA(s_szBatch);
+    EXPECT_EQ(0, AddMorEngPath9x(m_strEngDir.c_str()));
+    EXPECT_EQ("PATH=" + m_strShort + "\r\n", ReadBatch());
+    std::vector<std::string> msgs = harness::LastRunMessages();
+    EXPECT_TRUE(
+        harness::HasMessage(msgs, "Orvane: AddMorEngPath9x - open file C:\\AUTOEXEC.BAT fail\n"));
+    EXPECT_TRUE(harness::HasMessage(
+        msgs, "Orvane: AddMorEngPath9x - missing file C:\\AUTOEXEC.BAT, create a new one here\n"));
+    EXPECT_TRUE(harness::HasMessage(
+        msgs, "Orvane: AddMorEngPath9x - add new path [PATH=" + m_strShort + "\n]\n"));
+    EXPECT_FALSE(harness::FileExists(s_szWork));
+}
+
+DWORD WINAPI FailShortPath(LPCSTR, LPSTR, DWORD)
+{
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+}
+
+TEST_F(Autoexec, AddPathWithoutAShortPathChangesNothing)
+{
+    SeamOverrideGetShortPathNameA(FailShortPath);
+    WriteBatch("PATH C:\\WIN\r\n");
+    EXPECT_EQ(1, AddMorEngPath9x(m_strEngDir.c_str()));
+    EXPECT_EQ("PATH C:\\WIN\r\n", ReadBatch());
+    EXPECT_FALSE(harness::FileExists(s_szWork));
+    EXPECT_TRUE(harness::HasMessage(harness::LastRunMessages(),
+                                    "Orvane: AddMorEngPath9x - fail to get short path name from [" +
+                                        m_strEngDir + "]\n"));
+
+    // A missing file is still created, but without a PATH line.
+    DeleteFileA(s_szBatch);
+    EXPECT_EQ(0, AddMorEngPath9x(m_strEngDir.c_str()));
+    bool bExists = false;
+    EXPECT_EQ("", ReadBatch(&bExists));
+    EXPECT_TRUE(bExists);
+}
+
+TEST_F(Autoexec, AddPathWorksFromTheLiveFileNotALeftoverWorkFile)
+{
+    ASSERT_TRUE(harness::WriteFileBytes(s_szWork, "ECHO STALE\r\n"));
+    WriteBatch("PATH C:\\LIVE\r\n");
+    EXPECT_EQ(1, AddMorEngPath9x(m_strEngDir.c_str()));
+    EXPECT_EQ("PATH C:\\LIVE;" + m_strShort + "\r\n", ReadBatch());
+    EXPECT_FALSE(harness::FileExists(s_szWork));
+}
+
+TEST_F(Autoexec, AddPathOnAReadOnlyBatchFileKeepsItsContent)
+{
+    WriteBatch("PATH C:\\WIN\r\n");
+    ASSERT_TRUE(SetFileAttributesA(s_szBatch, FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(1, AddMorEngPath9x(m_strEngDir.c_str()));
+    EXPECT_EQ("PATH C:\\WIN\r\n", ReadBatch());
+}
+
+// ---------------------------------------------------------------------------------------------
+// SetAutoexecLines9x: the whole branch, with the probe answered without COM (Morvelin, or
+// another product with explicit arguments and no companion component registered).
+
+TEST_F(Autoexec, BranchRewritesTheFileByteForByte)
+{
+    const std::string s = m_strShort;
+    const std::string strSet = "SET AVENGINE=" + s + "\r\n";
+    const std::string strScan = s + "\\PROBIT.EXE\r\n";
+    const std::string strPathLine = "PATH=" + s + "\r\n";
+    const struct
+    {
+        const char* pszName;
+        const char* pszProduct;
+        std::string strBefore;
+        std::string strAfter;
+        // After a second run: the appended PATH line has its line end and stands before the
+        // new lines. "" when the second run leaves the file as the first left it.
+        std::string strAgain;
+    } cases[] = {
+        {"old lines replaced, scanner for Morvelin", "MORVELIN",
+         "@ECHO OFF\r\nSET AVENGINE=C:\\OLD\r\nC:\\OLD\\PROBIT.EXE\r\nPATH C:\\WINDOWS\r\n",
+         "@ECHO OFF\r\nPATH C:\\WINDOWS;" + s + "\r\n" + strSet + strScan, ""},
+        {"old lines replaced, no scanner when the probe says no", "OTHER",
+         "@ECHO OFF\r\nSET AVENGINE=C:\\OLD\r\nC:\\OLD\\PROBIT.EXE\r\nPATH C:\\WINDOWS\r\n",
+         "@ECHO OFF\r\nPATH C:\\WINDOWS;" + s + "\r\n" + strSet, ""},
+        {"remark removed, small letters kept", "MORVELIN",
+         "REM SET AVENGINE=C:\\X\r\nset avengine=C:\\Y\r\n",
+         "set avengine=C:\\Y\r\n" + strSet + strScan + "PATH=" + s,
+         "set avengine=C:\\Y\r\n" + strPathLine + strSet + strScan},
+        {"no PATH line", "MORVELIN", "ECHO 1\r\n", "ECHO 1\r\n" + strSet + strScan + "PATH=" + s,
+         "ECHO 1\r\n" + strPathLine + strSet + strScan},
+        {"empty file", "MORVELIN", "", strSet + strScan + "PATH=" + s,
+         strPathLine + strSet + strScan},
+        {"empty file, probe says no", "OTHER", "", strSet + "PATH=" + s, strPathLine + strSet},
+        // The open last line is closed before the new lines, which would otherwise run into it.
+        {"last line without line end", "MORVELIN", "ECHO 1",
+         "ECHO 1\r\n" + strSet + strScan + "PATH=" + s,
+         "ECHO 1\r\n" + strPathLine + strSet + strScan},
+        {"PATH last without line end", "MORVELIN", "PATH C:\\WIN",
+         "PATH C:\\WIN;" + s + "\r\n" + strSet + strScan, ""},
+        {"PATH already holding the short path", "MORVELIN",
+         "PATH " + s + ";C:\\WIN\r\nSET AVENGINE=" + s + "\r\n",
+         "PATH " + s + ";C:\\WIN\r\n" + strSet + strScan, ""},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        WriteBatch(c.strBefore);
+        SetAutoexecLines9x(m_strEngDir.c_str(), c.pszProduct);
+        EXPECT_EQ(c.strAfter, ReadBatch());
+        EXPECT_FALSE(harness::FileExists(s_szWork));
+        // Later runs find their own lines: nothing is doubled and nothing runs together.
+        const std::string strAgain = c.strAgain.empty() ? c.strAfter : c.strAgain;
+        SetAutoexecLines9x(m_strEngDir.c_str(), c.pszProduct);
+        EXPECT_EQ(strAgain, ReadBatch());
+        SetAutoexecLines9x(m_strEngDir.c_str(), c.pszProduct);
+        EXPECT_EQ(strAgain, ReadBatch());
+    }
+}
+
+TEST_F(Autoexec, BranchCreatesAMissingFileWithTheScannerLineUnasked)
+{
+    DeleteFileA(s_szBatch);
+    // Another product with explicit arguments: the probe would say no.
+    SetAutoexecLines9x(m_strEngDir.c_str(), "OTHER");
+    const std::string s = m_strShort;
+    EXPECT_EQ("SET AVENGINE=" + s + "\r\n" + s + "\\PROBIT.EXE\r\nPATH=" + s, ReadBatch());
+    std::vector<std::string> msgs = harness::LastRunMessages();
+    const std::string expected[] = {
+        "Orvane: Set AVENGINE - W9X\n",
+        "Orvane: Missing autoexec.bat, create a new one \n",
+        "Orvane: set AVENGINE to [SET AVENGINE=" + s + "\n]\n",
+        "Orvane: Add probit [" + s + "\\PROBIT.EXE\n]\n",
+        "Orvane: AddMorEngPath9x - start\n",
+        "Orvane: AddMorEngPath9x - the short path [;" + s + "]\n",
+        "Orvane: AddMorEngPath9x - end\n",
+    };
+    ASSERT_EQ(std::size(expected), msgs.size());
+    for (size_t i = 0; i < msgs.size(); i++)
+        EXPECT_EQ(expected[i], msgs[i]) << i;
+}
+
+TEST_F(Autoexec, BranchLogsTheLinesItAppends)
+{
+    WriteBatch("PATH C:\\WIN\r\n");
+    SetAutoexecLines9x(m_strEngDir.c_str(), "Morvelin");
+    std::vector<std::string> msgs = harness::LastRunMessages();
+    const std::string s = m_strShort;
+    int nSet = harness::FindMessage(msgs, "Orvane: set AVENGINE to [SET AVENGINE=" + s + "\n]\n");
+    int nScan = harness::FindMessage(msgs, "Orvane: set PROBIT to [" + s + "\\PROBIT.EXE\n]\n");
+    int nPath = harness::FindMessage(msgs, "Orvane: AddMorEngPath9x - start\n");
+    EXPECT_EQ(0, harness::FindMessage(msgs, "Orvane: Set AVENGINE - W9X\n"));
+    EXPECT_GT(nSet, 0);
+    EXPECT_EQ(nSet + 1, nScan);
+    EXPECT_EQ(nScan + 1, nPath);
+}
+
+TEST_F(Autoexec, BranchWithoutAShortPathOnlyRemovesTheOldLines)
+{
+    SeamOverrideGetShortPathNameA(FailShortPath);
+    WriteBatch("SET AVENGINE=C:\\OLD\r\nPATH C:\\WIN\r\n");
+    SetAutoexecLines9x(m_strEngDir.c_str(), "MORVELIN");
+    EXPECT_EQ("PATH C:\\WIN\r\n", ReadBatch());
+    EXPECT_TRUE(harness::HasMessage(harness::LastRunMessages(),
+                                    "Orvane: AddMorEngPath9x - fail to get short path name from [" +
+                                        m_strEngDir + "]\n"));
+
+    // A missing file is still created, empty.
+    DeleteFileA(s_szBatch);
+    SetAutoexecLines9x(m_strEngDir.c_str(), "MORVELIN");
+    bool bExists = false;
+    EXPECT_EQ("", ReadBatch(&bExists));
+    EXPECT_TRUE(bExists);
+}
+
+TEST_F(Autoexec, BranchIgnoresALeftoverWorkFile)
+{
+    ASSERT_TRUE(harness::WriteFileBytes(s_szWork, "ECHO STALE\r\nPATH C:\\OLD\r\n"));
+    WriteBatch("ECHO LIVE\r\nPATH C:\\NEW\r\n");
+    SetAutoexecLines9x(m_strEngDir.c_str(), "OTHER");
+    EXPECT_EQ("ECHO LIVE\r\nPATH C:\\NEW;" + m_strShort + "\r\nSET AVENGINE=" + m_strShort + "\r\n",
+              ReadBatch());
+    EXPECT_FALSE(harness::FileExists(s_szWork));
+}
+
+TEST_F(Autoexec, BranchOnAFileInUseAddsNothing)
+{
+    const std::string strBefore = "SET AVENGINE=C:\\OLD\r\nPATH C:\\WIN\r\n";
+    WriteBatch(strBefore);
+    HANDLE hFile = CreateFileA(s_szBatch, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFile) << GetLastError();
+    SetAutoexecLines9x(m_strEngDir.c_str(), "MORVELIN");
+    CloseHandle(hFile);
+    EXPECT_EQ(strBefore, ReadBatch());
+    std::vector<std::string> msgs = harness::LastRunMessages();
+    EXPECT_EQ(-1, harness::FindPrefix(msgs, "Orvane: set AVENGINE to ["));
+    EXPECT_GE(harness::FindMessage(msgs, "Orvane: AddMorEngPath9x - start\n"), 0);
+}
+
+} // namespace
