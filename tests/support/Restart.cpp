@@ -112,13 +112,19 @@ bool Restart()
     return dwWait == WAIT_OBJECT_0;
 }
 
-std::string ShortUpper(const std::string& strPath)
+std::string ShortName(const std::string& strPath)
 {
     char sz[MAX_PATH] = "";
     DWORD cch = GetShortPathNameA(strPath.c_str(), sz, sizeof(sz));
     EXPECT_TRUE(cch > 0 && cch < sizeof(sz)) << strPath << " error " << GetLastError();
-    CharUpperA(sz);
     return sz;
+}
+
+std::string ShortUpper(const std::string& strPath)
+{
+    std::string s = ShortName(strPath);
+    CharUpperBuffA(&s[0], (DWORD)s.size());
+    return s;
 }
 
 } // namespace harness

@@ -25,7 +25,8 @@ std::string ReadPendingRaw(bool* pbExists = nullptr);
 // (with a test failure) when it could not be run.
 bool Restart();
 
-// The short form of a path, upper-cased as the copy pass passes it.
+// The short form of a path as the platform gives it, and upper-cased as the copy pass passes it.
+std::string ShortName(const std::string& strPath);
 std::string ShortUpper(const std::string& strPath);
 
 } // namespace harness
