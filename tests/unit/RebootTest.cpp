@@ -175,6 +175,30 @@ TEST_F(Reboot, NineXRouteInsertsDeletionAboveRenameDirectlyUnderTheHeader)
     }
 }
 
+TEST_F(Reboot, DelayedMoveRefusedByThePlatformFallsBackToWinInit)
+{
+    REQUIRE_WINE();
+    // Wine refuses to append to a value that is not REG_MULTI_SZ: the delayed move fails for
+    // real, as it does on 95, 98 and ME, and nothing is left recorded in the value.
+    HKEY hKey;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                           "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                                           KEY_SET_VALUE, &hKey));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(hKey, "PendingFileRenameOperations", 0, REG_SZ, (const BYTE*)"x", 2));
+    RegCloseKey(hKey);
+    std::string strValue = harness::ReadPendingRaw();
+    MakePair("Osk64dll.dll");
+
+    EXPECT_TRUE(RemoveFileOnReboot(m_strShortStaged.c_str(), m_strShortTarget.c_str()));
+
+    EXPECT_EQ(strValue, harness::ReadPendingRaw());
+    EXPECT_EQ("[Rename]\r\n" + RequestLines(m_strShortTarget, m_strShortStaged),
+              harness::ReadFileBytes(harness::WinInitPath()));
+    EXPECT_EQ("RemoveFileOnReboot: Win9x\n", harness::LastRunMessages().back());
+    ExpectReplacedAfterRestart();
+}
+
 TEST_F(Reboot, NineXSecondRequestStandsAboveTheFirst)
 {
     g_dwOSType = OSID_W98;
