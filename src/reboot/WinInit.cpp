@@ -48,6 +48,8 @@ BOOL AddWinInitRename(const char* pszSource, const char* pszDest)
         return FALSE;
 
     DWORD dwSizeHigh = 0;
+    // INVALID_FILE_SIZE is also a valid low part: only the error code tells a failure.
+    SetLastError(NO_ERROR);
     DWORD dwOldSize = GetFileSize(hFile, &dwSizeHigh);
     // The mapping must hold the old content, a header and the line; a size that cannot be
     // expressed in 32 bits leaves the file as it is.
