@@ -1,0 +1,171 @@
+// A replacement at restart is two operations: delete the target, then rename the staged copy to
+// the target's name. The rename is asked for without permission to replace, so it can only take
+// effect once the target is gone; and a deletion carried out without its rename would leave the
+// machine without the file. Both routes therefore record the rename or nothing.
+#include "reboot.h"
+
+#include "support/support.h"
+
+static const char s_szSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+static const WCHAR s_wszPendingValue[] = L"PendingFileRenameOperations";
+
+// TRUE when an entry of the pending list names the same file as wszTarget. The system stores
+// each path behind the "\??\" prefix of its object names.
+static BOOL IsSamePendingPath(const WCHAR* pwszEntry, const WCHAR* pwszTarget)
+{
+    if (pwszEntry[0] == L'\\' && pwszEntry[1] == L'?' && pwszEntry[2] == L'?' &&
+        pwszEntry[3] == L'\\')
+        pwszEntry += 4;
+    return lstrcmpiW(pwszEntry, pwszTarget) == 0;
+}
+
+// Reads PendingFileRenameOperations in its stored UTF-16 form into a heap buffer with two spare
+// NUL characters, so a walk over it always ends. Returns NULL when there is no such list; the
+// caller frees the buffer and, when phKey is given, closes the key opened for writing.
+static WCHAR* ReadPendingList(DWORD* pcch, HKEY* phKey)
+{
+    HKEY hKey;
+    REGSAM sam = KEY_QUERY_VALUE | (phKey ? KEY_SET_VALUE : 0);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, s_szSessionManagerKey, 0, sam, &hKey) != ERROR_SUCCESS)
+        return NULL;
+    WCHAR* pwszList = NULL;
+    DWORD dwType = 0;
+    DWORD cb = 0;
+    if (RegQueryValueExW(hKey, s_wszPendingValue, NULL, &dwType, NULL, &cb) == ERROR_SUCCESS &&
+        dwType == REG_MULTI_SZ)
+        pwszList = (WCHAR*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cb + 2 * sizeof(WCHAR));
+    if (pwszList && RegQueryValueExW(hKey, s_wszPendingValue, NULL, NULL, (BYTE*)pwszList, &cb) !=
+                        ERROR_SUCCESS)
+    {
+        HeapFree(GetProcessHeap(), 0, pwszList);
+        pwszList = NULL;
+    }
+    if (pwszList && phKey)
+        *phKey = hKey;
+    else
+        RegCloseKey(hKey);
+    *pcch = cb / sizeof(WCHAR);
+    return pwszList;
+}
+
+// TRUE when the list already holds this very request: the deletion of the target directly
+// followed by the rename of the staged copy to it. A second copy of it would delete the freshly
+// renamed file at restart and then find no staged copy to put in its place.
+static BOOL IsRequestPending(const char* pszExisting, const char* pszTarget)
+{
+    WCHAR wszExisting[MAX_PATH];
+    WCHAR wszTarget[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, pszExisting, -1, wszExisting, MAX_PATH) ||
+        !MultiByteToWideChar(CP_ACP, 0, pszTarget, -1, wszTarget, MAX_PATH))
+        return FALSE;
+    DWORD cch = 0;
+    WCHAR* pwszList = ReadPendingList(&cch, NULL);
+    if (!pwszList)
+        return FALSE;
+    // Up to four strings of two pairs, in list order.
+    const WCHAR* apwsz[4] = {NULL, NULL, NULL, NULL};
+    BOOL bPending = FALSE;
+    for (DWORD i = 0; i < cch && pwszList[i] && !bPending;)
+    {
+        for (int n = 0; n < 2 && i < cch; n++)
+        {
+            apwsz[0] = apwsz[1];
+            apwsz[1] = apwsz[2];
+            apwsz[2] = apwsz[3];
+            apwsz[3] = pwszList + i;
+            i += lstrlenW(pwszList + i) + 1;
+        }
+        bPending = apwsz[0] && IsSamePendingPath(apwsz[0], wszTarget) && apwsz[1][0] == L'\0' &&
+                   IsSamePendingPath(apwsz[2], wszExisting) &&
+                   IsSamePendingPath(apwsz[3], wszTarget);
+    }
+    HeapFree(GetProcessHeap(), 0, pwszList);
+    return bPending;
+}
+
+// Takes the last recorded deletion of pszTarget (the pair: target, empty name) out of
+// PendingFileRenameOperations. The value is read and written in its stored UTF-16 form, so the
+// entries of other programs are written back unchanged even where they hold characters that the
+// ANSI code page lacks. Returns TRUE when the deletion is no longer recorded.
+static BOOL WithdrawPendingDeletion(const char* pszTarget)
+{
+    WCHAR wszTarget[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, pszTarget, -1, wszTarget, MAX_PATH))
+        return FALSE;
+    HKEY hKey = NULL;
+    DWORD cch = 0;
+    WCHAR* pwszList = ReadPendingList(&cch, &hKey);
+    if (!pwszList)
+        return FALSE;
+
+    BOOL bWithdrawn = FALSE;
+    DWORD iPairStart = 0, iPairEnd = 0;
+    BOOL bFound = FALSE;
+    // Pairs of source and destination; an empty destination is a deletion.
+    for (DWORD i = 0; i < cch && pwszList[i];)
+    {
+        DWORD iSource = i;
+        i += lstrlenW(pwszList + i) + 1;
+        if (i >= cch)
+            break;
+        DWORD iDest = i;
+        i += lstrlenW(pwszList + i) + 1;
+        if (pwszList[iDest] == L'\0' && IsSamePendingPath(pwszList + iSource, wszTarget))
+        {
+            iPairStart = iSource;
+            iPairEnd = i;
+            bFound = TRUE;
+        }
+    }
+    if (bFound)
+    {
+        if (iPairEnd > cch)
+            iPairEnd = cch;
+        MoveMemory(pwszList + iPairStart, pwszList + iPairEnd, (cch - iPairEnd) * sizeof(WCHAR));
+        DWORD cchLeft = cch - (iPairEnd - iPairStart);
+        // Nothing but the list's terminator left: the value goes, as before the request.
+        if (cchLeft == 0 || pwszList[0] == L'\0')
+            bWithdrawn = RegDeleteValueW(hKey, s_wszPendingValue) == ERROR_SUCCESS;
+        else
+            bWithdrawn =
+                RegSetValueExW(hKey, s_wszPendingValue, 0, REG_MULTI_SZ, (const BYTE*)pwszList,
+                               cchLeft * sizeof(WCHAR)) == ERROR_SUCCESS;
+    }
+    HeapFree(GetProcessHeap(), 0, pwszList);
+    RegCloseKey(hKey);
+    return bWithdrawn;
+}
+
+BOOL RemoveFileOnReboot(const char* pszExisting, const char* pszTarget)
+{
+    WriteLog("RemoveFileOnReboot: from pszExisting [%s] to [%s] \n", pszExisting, pszTarget);
+
+    // The copy pass looks requests up in a snapshot taken at its start, so it may ask twice
+    // for the same file (both engine DLLs of a section in use stage the same signature pair).
+    if (IsRequestPending(pszExisting, pszTarget))
+    {
+        WriteLog("RemoveFileOnReboot: [%s] already pending\n", pszTarget);
+        return TRUE;
+    }
+
+    if (g_pfnMoveFileExA(pszTarget, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
+    {
+        BOOL bResult = g_pfnMoveFileExA(pszExisting, pszTarget, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (bResult)
+        {
+            WriteLog("RemoveFileOnReboot: MoveFileEx\n");
+            return bResult;
+        }
+        if (WithdrawPendingDeletion(pszTarget))
+            WriteLog("RemoveFileOnReboot: deletion of [%s] withdrawn\n", pszTarget);
+        else
+            WriteLog("RemoveFileOnReboot: can't withdraw deletion of [%s]\n", pszTarget);
+    }
+
+    WriteLog("RemoveFileOnReboot: Win9x\n");
+    // The rename line first: the deletion line goes in only once its rename is there, and,
+    // inserted under the header after it, still stands above it.
+    if (!AddWinInitRename(pszExisting, pszTarget))
+        return FALSE;
+    return AddWinInitRename(pszTarget, NULL);
+}

@@ -1,0 +1,103 @@
+// WININIT.INI: how 95, 98 and ME replace files at their next start. The file is edited through
+// a mapping while it is held with share mode 0, so no other process ever reads a half-written
+// section and an edit made by another installer at the same moment makes ours fail instead of
+// being lost.
+#include "reboot.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static const char s_szRenameHeader[] = "[Rename]\r\n";
+#define RENAME_HEADER_LEN (sizeof(s_szRenameHeader) - 1)
+
+// The header as the system's own reader expects it: this letter case, CR and LF. The search is
+// bounded by the file's size, so a NUL byte inside the file cannot end it early.
+static BYTE* FindRenameHeader(BYTE* pView, DWORD cbFile)
+{
+    for (DWORD i = 0; cbFile >= RENAME_HEADER_LEN && i <= cbFile - RENAME_HEADER_LEN; i++)
+    {
+        if (memcmp(pView + i, s_szRenameHeader, RENAME_HEADER_LEN) == 0)
+            return pView + i;
+    }
+    return NULL;
+}
+
+BOOL AddWinInitRename(const char* pszSource, const char* pszDest)
+{
+    char szEntry[WININIT_ENTRY_SIZE];
+    int cchEntry =
+        _snprintf(szEntry, sizeof(szEntry), "%s=%s\r\n", pszDest ? pszDest : "NUL", pszSource);
+    // A cut line would name another file than the one meant: refuse it.
+    if (cchEntry < 0 || cchEntry >= (int)sizeof(szEntry))
+        return FALSE;
+    szEntry[cchEntry] = '\0';
+
+    char szWinDir[MAX_PATH];
+    UINT cchDir = GetWindowsDirectoryA(szWinDir, sizeof(szWinDir));
+    if (cchDir == 0 || cchDir >= sizeof(szWinDir))
+        return FALSE;
+    char szPath[MAX_PATH];
+    int cchPath = _snprintf(szPath, sizeof(szPath), "%s\\WinInit.Ini", szWinDir);
+    if (cchPath < 0 || cchPath >= (int)sizeof(szPath))
+        return FALSE;
+    szPath[cchPath] = '\0';
+
+    HANDLE hFile = CreateFileA(szPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return FALSE;
+
+    DWORD dwSizeHigh = 0;
+    // INVALID_FILE_SIZE is also a valid low part: only the error code tells a failure.
+    SetLastError(NO_ERROR);
+    DWORD dwOldSize = GetFileSize(hFile, &dwSizeHigh);
+    // The mapping must hold the old content, a header and the line; a size that cannot be
+    // expressed in 32 bits leaves the file as it is.
+    if ((dwOldSize == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || dwSizeHigh != 0 ||
+        dwOldSize > MAXDWORD - (DWORD)cchEntry - RENAME_HEADER_LEN)
+    {
+        CloseHandle(hFile);
+        return FALSE;
+    }
+
+    BOOL bWritten = FALSE;
+    DWORD dwNewSize = dwOldSize;
+    // Growing the mapping grows the file; the new bytes read as zero.
+    HANDLE hMap = CreateFileMappingA(hFile, NULL, PAGE_READWRITE, 0,
+                                     dwOldSize + (DWORD)cchEntry + RENAME_HEADER_LEN, NULL);
+    if (hMap)
+    {
+        BYTE* pView = (BYTE*)MapViewOfFile(hMap, FILE_MAP_WRITE, 0, 0, 0);
+        if (pView)
+        {
+            DWORD dwEnd = dwOldSize;
+            BYTE* pInsert;
+            BYTE* pHeader = FindRenameHeader(pView, dwOldSize);
+            if (pHeader)
+            {
+                // Directly under the header, so the line added last is carried out first.
+                pInsert = pHeader + RENAME_HEADER_LEN;
+                memmove(pInsert + cchEntry, pInsert, dwOldSize - (DWORD)(pInsert - pView));
+            }
+            else
+            {
+                memcpy(pView + dwEnd, s_szRenameHeader, RENAME_HEADER_LEN);
+                dwEnd += RENAME_HEADER_LEN;
+                pInsert = pView + dwEnd;
+            }
+            memcpy(pInsert, szEntry, (size_t)cchEntry);
+            UnmapViewOfFile(pView);
+            dwNewSize = dwEnd + (DWORD)cchEntry;
+            bWritten = TRUE;
+        }
+        CloseHandle(hMap);
+    }
+
+    // Cut what the mapping added beyond the content: all of it when nothing was written.
+    // With a high part given, the low part counts as unsigned: sizes up to 4 GB.
+    LONG lHigh = 0;
+    SetFilePointer(hFile, (LONG)dwNewSize, &lHigh, FILE_BEGIN);
+    SetEndOfFile(hFile);
+    CloseHandle(hFile);
+    return bWritten;
+}

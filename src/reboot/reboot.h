@@ -1,0 +1,68 @@
+// Replacement at restart: having a staged copy (the target's name with "000" appended) put in
+// its target's place at the next restart, and finding out whether a target already waits for
+// one. Paths are narrow strings in the ANSI code page, short (8.3) and upper-cased by the caller.
+#pragma once
+
+#include <windows.h>
+
+// Length of one WININIT.INI entry, "%s=%s\r\n": two full paths with room to spare.
+#define WININIT_ENTRY_SIZE 1024
+
+// Size of the snapshot buffer that a copy pass owns; larger values go to the heap.
+#define REGBUF_SIZE 1280
+
+// ---------------------------------------------------------------------------------------------
+// Scheduling (RemoveOnReboot.cpp, WinInit.cpp).
+
+// Asks for the target pszTarget to be deleted and the staged file pszExisting renamed to it at
+// the next restart: through the platform's delayed move where it works (NT family), otherwise
+// through two lines in WININIT.INI. A deletion is never left recorded without its rename: when
+// the delayed rename fails after the delayed deletion was recorded, the deletion is withdrawn
+// from PendingFileRenameOperations before the WININIT.INI route is tried, and there the deletion
+// line is written only after the rename line. A request identical to one already recorded in
+// PendingFileRenameOperations (a second request of the same pass, which its snapshot cannot
+// show) is not recorded again. Returns the delayed rename's result when both
+// delayed moves succeed or the request was already recorded, else 1 when both WININIT.INI lines
+// were written and 0 when not.
+BOOL RemoveFileOnReboot(const char* pszExisting, const char* pszTarget);
+
+// Inserts the line "<dest>=<source>\r\n" directly under the "[Rename]\r\n" header of
+// WININIT.INI in the Windows directory ("NUL" for a null pszDest: delete pszSource), creating
+// the file or appending the header when there is none. Returns 1 when the line was written and
+// 0 when not (file held open elsewhere, no mapping, or a line that does not fit
+// WININIT_ENTRY_SIZE); on 0 the file keeps its old content. Writes nothing to the log.
+BOOL AddWinInitRename(const char* pszSource, const char* pszDest);
+
+// ---------------------------------------------------------------------------------------------
+// Pending-replacement lookup (Pending.cpp).
+
+// The snapshot of PendingFileRenameOperations that one copy pass takes on the NT family. Its
+// text (pszRegBuf) is the value's list with every inner NUL replaced by "_", so it reads as one
+// string. pszRegBuf is NULL where there is no snapshot, and "" when the value could not be read.
+struct REG_BUF
+{
+    char* pszRegBuf; // the snapshot text, or NULL
+    char* pHeap;     // heap buffer when the value did not fit szBuf, freed by the release
+    char szBuf[REGBUF_SIZE + 1]; // one byte more than the value may fill: always terminated
+};
+
+// Takes the snapshot when g_dwOSType is an NT-family id; leaves pszRegBuf NULL on every other
+// id. Logs "increase RegBuf length" when the value needs the heap. Pair with ReleaseRegBuf.
+void TakeRegBuf(REG_BUF* pRegBuf);
+
+// Frees the heap buffer, if any (logging "free RegBuf"), and leaves pszRegBuf NULL.
+void ReleaseRegBuf(REG_BUF* pRegBuf);
+
+// 1 when pszTarget already waits for a replacement: on 95/98/ME when WININIT.INI, read anew,
+// holds it on any line; elsewhere when the snapshot holds it. The match is a multibyte-aware
+// substring match, letter case included (callers upper-case both sides).
+BOOL CanYouFindMe(const char* pszTarget, const char* pszRegBuf);
+
+// ---------------------------------------------------------------------------------------------
+// The scheduling step of a copy pass (Schedule.cpp).
+
+// Has the staged copy pszStaged replace pszTarget at the next restart, unless the target is
+// already pending: takes the short names of both (logging each), upper-cases them and the
+// snapshot pszRegBuf (which may be NULL), asks CanYouFindMe and calls RemoveFileOnReboot. When
+// either short name cannot be obtained the failure is logged and nothing is scheduled.
+void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* pszRegBuf);
