@@ -86,3 +86,22 @@ BOOL Is9xOnlyFile(const char* pszName);
 // staged copy (bZeroSuffix TRUE; an entry without a staged copy ends the walk), else 0. On
 // NT-family platforms the 9x-only files do not count. Changes nothing on disk; logs.
 int ShouldCopyEntireSection(const char* pszEngPath, int nSection, BOOL bZeroSuffix);
+
+// ---------------------------------------------------------------------------------------------
+// Copy and refresh passes.
+
+// TRUE for the four signature data files of the engine sections (exact names).
+BOOL IsSignatureFile(const char* pszName);
+
+// Deploys section nSection from the package directory (the current directory) into pszEngPath:
+// the common section file by file when newer, an engine section whole when anything in it is
+// newer. A file that cannot be replaced sets *pbNeedReboot and, where the platform allows, is
+// staged as "<target>000" and scheduled to replace its target at the next restart. Ends by
+// fitting the engine directory to the platform. Logs every step.
+void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot);
+
+// Brings staged copies left by earlier runs up to date from the package: in the common section
+// those whose packaged file is newer, in an engine section (when it counts as updated against
+// its staged copies) every one, each followed by a fresh staged copy of the section's signature
+// pair. Never touches an installed file and schedules nothing.
+void UpdateZeroSuffixFiles(const char* pszEngPath, int nSection);

@@ -160,14 +160,8 @@ int PelmoraMain(HINSTANCE hInstance, const char* pszArgText)
     {
         if (pRun->lpCmdLine[0] == '\0')
             WriteLog("Orvane: Missing argument and Registry!!\n");
+        return RunFirstInstall(pRun);
     }
-    else
-    {
-        ReadFormerRecord(pRun);
-    }
-
-    // The install and update flows are not built yet.
-    WriteLog("Orvane: install and update flows are not built yet\n");
-    LogEndBanner();
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    ReadFormerRecord(pRun);
+    return RunUpdate(pRun);
 }

@@ -137,3 +137,9 @@ int ResolveFirstInstallEngineDir(RUN_STATE* pRun);
 // Update: the stored Engine value, else the path argument, else the default directory.
 // *pbFromRecord tells whether the directory came from the stored value.
 int ResolveUpdateEngineDir(RUN_STATE* pRun, BOOL* pbFromRecord);
+
+// ---------------------------------------------------------------------------------------------
+// The flows. Each ends the run: it returns the exit code after the way out's log lines (the r80
+// ending of an update returns 8 without the End banner).
+int RunFirstInstall(RUN_STATE* pRun);
+int RunUpdate(RUN_STATE* pRun);

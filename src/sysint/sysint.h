@@ -5,6 +5,15 @@
 #include <windows.h>
 
 // ---------------------------------------------------------------------------------------------
+// The engine environment.
+
+// Publishes the long engine directory pszEngPath through AVENGINE and an entry of the system PATH,
+// both in its short form: in the registry on the NT family and ME, in C:\AUTOEXEC.BAT on 95/98
+// and an unknown platform (where pszProductName decides the boot-time scanner line). Logs every
+// outcome; nothing stops the run. An administrator's PATH is never cut or replaced.
+void SetRegistryAndService(const char* pszEngPath, const char* pszProductName);
+
+// ---------------------------------------------------------------------------------------------
 // The PATH entry.
 
 // Takes every earlier occurrence of pszEntry (";" and the short path) out of the PATH text in

@@ -127,17 +127,20 @@ TEST_F(FormerInstall, NoRecordMeansFirstInstall)
     const Case cases[] = {
         {"empty argument text", "", true},
         {"product without path", "/PROD:A", true},
-        {"product and path", "/PROD:A /PATH:C:\\Eng", false},
+        {"product and path", "/PROD:A /PATH:", false},
     };
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.pszName);
         harness::ResetState();
-        std::vector<std::string> lines = LinesAfterManifest(c.pszArgs, 2);
-        ASSERT_GE(lines.size(), 1u);
+        std::string strArgs = c.pszArgs;
+        if (strArgs.find("/PATH:") != std::string::npos)
+            strArgs += harness::TestDir() + "\\eng";
+        std::vector<std::string> lines = LinesAfterManifest(strArgs, 3);
+        ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ(s_szFalse, lines[0]);
-        EXPECT_EQ(c.bMissingLine, lines.size() > 1 && lines[1] == s_szMissing);
-        EXPECT_FALSE(KeyExists("SOFTWARE\\Quillmark", KEY_WOW64_32KEY)) << "nothing written";
+        EXPECT_EQ(c.bMissingLine, lines[1] == s_szMissing);
+        EXPECT_EQ("Orvane: New Install\n", lines[c.bMissingLine ? 2 : 1]);
     }
 }
 
@@ -158,7 +161,8 @@ TEST_F(FormerInstall, OnlyThePathKeyInTheProgramsViewCounts)
         SCOPED_TRACE(c.pszName);
         harness::ResetState();
         RawSet(c.pszKey, nullptr, 0, nullptr, 0, c.samView);
-        std::vector<std::string> lines = LinesAfterManifest("/PROD:A /PATH:C:\\Eng", 1);
+        std::vector<std::string> lines =
+            LinesAfterManifest("/PROD:A /PATH:" + harness::TestDir() + "\\eng", 1);
         EXPECT_EQ(std::vector<std::string>{s_szFalse}, lines);
         Delete64BitRecord();
     }
@@ -166,11 +170,11 @@ TEST_F(FormerInstall, OnlyThePathKeyInTheProgramsViewCounts)
 
 TEST_F(FormerInstall, UpdateMergesTheEngineSetAndReadsTheList)
 {
-    RawSet(s_szPathKey, "Engine", REG_SZ, "C:\\Eng", 7);
+    const std::string strEng = harness::TestDir() + "\\eng";
+    RawSet(s_szPathKey, "Engine", REG_SZ, strEng.c_str(), (DWORD)strEng.size() + 1);
     SetDword("dwEngIDs", 1);
     SetDword("ReferenceCount", 1);
     SetString("ProductList", "|MORVELIN|");
-    const std::string strBefore = Snapshot(s_szKey) + Snapshot(s_szPathKey);
 
     std::vector<std::string> lines = LinesAfterManifest("/2 /PROD:B", 5);
     EXPECT_EQ((std::vector<std::string>{
@@ -181,8 +185,11 @@ TEST_F(FormerInstall, UpdateMergesTheEngineSetAndReadsTheList)
                   "Orvane: Product list from reg [|MORVELIN|]\n",
               }),
               lines);
-    EXPECT_EQ(strBefore, Snapshot(s_szKey) + Snapshot(s_szPathKey))
-        << "the tests of an earlier installation write nothing";
+    // The update that follows registers B and stores the merged set.
+    auto dw = [](DWORD d) { return std::string((const char*)&d, 4); };
+    EXPECT_EQ("dwEngIDs=4:" + dw(3) + "\nProductList=1:|MORVELIN|B|" + std::string(1, '\0') +
+                  "\nReferenceCount=4:" + dw(2) + "\nTimeout=4:" + dw(60) + "\n",
+              Snapshot(s_szKey));
 }
 
 TEST_F(FormerInstall, VersionValueAndWrongTypesInTheRecord)

@@ -551,6 +551,21 @@ bool ReadMachineValue(const char* pszKey, const char* pszName, DWORD* pdwType,
     return bFound;
 }
 
+std::string DefaultEngineRoot()
+{
+    char sz[MAX_PATH] = "";
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, s_szCurrentVersionKey, 0, KEY_READ | KEY_WOW64_32KEY,
+                      &hKey) == ERROR_SUCCESS)
+    {
+        DWORD cb = sizeof(sz) - 1;
+        if (RegQueryValueExA(hKey, "ProgramFilesDir", NULL, NULL, (BYTE*)sz, &cb) != ERROR_SUCCESS)
+            sz[0] = '\0';
+        RegCloseKey(hKey);
+    }
+    return std::string(sz[0] ? sz : "c:\\Program Files") + "\\QM";
+}
+
 void ResetState()
 {
     HKEY hStore;
@@ -581,6 +596,9 @@ void ResetState()
     RestoreFile(hStore, "AUTOEXEC.BAT", "C:\\AUTOEXEC.BAT");
     RestoreFile(hStore, "WININIT.INI", WinInitPath());
     RegCloseKey(hStore);
+
+    // The default engine directory, where runs without a path argument install.
+    DeleteTree(DefaultEngineRoot());
 
     // The record lives in the 32-bit view, where the program works.
     DeleteKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmark", KEY_WOW64_32KEY);

@@ -99,6 +99,10 @@ void DeleteMachineValue(const char* pszKey, const char* pszName);
 bool ReadMachineValue(const char* pszKey, const char* pszName, DWORD* pdwType,
                       std::string* pstrData);
 
+// The QM folder below the program-files directory of the 32-bit view: where a run without a
+// path argument puts the engine.
+std::string DefaultEngineRoot();
+
 // Brings the machine to the state every test starts from.
 void ResetState();
 

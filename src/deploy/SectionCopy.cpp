@@ -1,0 +1,290 @@
+// One copy pass over a manifest section: newer files copied over the installed ones, files in use
+// staged as "<name>000" and scheduled to replace their targets at the next restart.
+#include "deploy.h"
+#include "decrypt.h"
+#include "../install/install.h"
+#include "../reboot/reboot.h"
+#include "../support/support.h"
+
+#include <string.h>
+
+// The four signature data files. An engine DLL is only usable with its own pair, so a staged DLL
+// drags its pair into staging, and once anything of the section is staged the installed pairs
+// are left alone.
+static const char* const s_apszSignatureFiles[] = {"Osksig.da0", "Osksig.dat", "Brin.da1",
+                                                   "Brin.dat"};
+static const char* const s_apszOskaPair[] = {"Osksig.da0", "Osksig.dat"};
+static const char* const s_apszBrinPair[] = {"Brin.da1", "Brin.dat"};
+
+// Files that only Windows 95/98 use, removed from the engine directory everywhere else.
+static const char* const s_apszNot9xFiles[] = {"Morcmd.exe",  "Morcmd.dat",   "MorSig.vxd",
+                                               "MorSigV.vxd", "Tarn_dyn.vxd", "salvor.exe"};
+
+struct COPY_PASS
+{
+    const char* pszEngPath;
+    char szPackage[MAX_PATH];
+    int nSection;
+    BOOL bStagedCopies; // ZeroSuffix answer of a section copied entire
+    BOOL bStaged;       // a file of this engine section was staged in this pass
+    BOOL* pbNeedReboot;
+    REG_BUF regBuf;
+};
+
+BOOL IsSignatureFile(const char* pszName)
+{
+    for (const char* psz : s_apszSignatureFiles)
+        if (strcmp(pszName, psz) == 0)
+            return TRUE;
+    return FALSE;
+}
+
+static BOOL FileExists(const char* pszPath)
+{
+    return g_pfnGetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Stages one file of a signature pair: no existence or freshness test, no attribute reset, and a
+// failed copy is passed over in silence.
+static void StagePairFile(COPY_PASS* pPass, const char* pszName)
+{
+    char szSource[MAX_PATH], szTarget[MAX_PATH], szStaged[MAX_PATH];
+    if (!JoinEntryPath(szSource, pPass->szPackage, pszName, NULL) ||
+        !JoinEntryPath(szTarget, pPass->pszEngPath, pszName, NULL) ||
+        !JoinEntryPath(szStaged, pPass->pszEngPath, pszName, "000"))
+        return;
+    if (!CopyFileA(szSource, szStaged, FALSE))
+        return;
+    DecryptCopiedFile(szStaged);
+    ScheduleReplacement(szStaged, szTarget, pPass->regBuf.pszRegBuf);
+}
+
+// After a successful copy: an older staged copy from an earlier run would otherwise replace the
+// new file at the next restart.
+static void RefreshStagedCopy(const MANIFEST_ENTRY* pEntry)
+{
+    if (!FileExists(pEntry->szStaged))
+        return;
+    WriteLog("Orvane: ZeroSuffix file %s exists\n", pEntry->szStaged);
+    if (IsSourceNewer(pEntry->szStaged, pEntry->szTarget))
+    {
+        WriteLog("Orvane: Should overwrite ZeroSuffix file %s\n", pEntry->szStaged);
+        SetFileAttributesA(pEntry->szStaged, FILE_ATTRIBUTE_NORMAL);
+        if (CopyFileA(pEntry->szTarget, pEntry->szStaged, FALSE))
+            WriteLog("Orvane: Update ZeroSuffix file successfully\n");
+        else
+            WriteLog("Orvane: Update ZeroSuffix file fails due to %d\n", (int)GetLastError());
+    }
+    else
+    {
+        WriteLog("Orvane: Shouldn't overwrite exsiting %s\n", pEntry->szStaged);
+    }
+}
+
+static BOOL ShouldStage(const char* pszName)
+{
+    switch (g_dwOSType)
+    {
+    case OSID_W95:
+    case OSID_W98:
+    case OSID_WME:
+        return TRUE;
+    case OSID_NT351:
+    case OSID_NT4:
+    case OSID_W2K:
+        // The boot-time scanner files serve only 9x; they are removed at the end of the pass.
+        return lstrcmpiA(pszName, "Morcmd.exe") != 0 && lstrcmpiA(pszName, "Morcmd.dat") != 0;
+    default:
+        return FALSE;
+    }
+}
+
+static void StageEntry(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
+{
+    if (FileExists(pEntry->szStaged))
+    {
+        WriteLog("Orvane: ZeroSuffix file %s exists\n", pEntry->szStaged);
+        if (!pPass->bStagedCopies && !IsSourceNewer(pEntry->szStaged, pEntry->szSource))
+            return;
+    }
+    SetFileAttributesA(pEntry->szStaged, FILE_ATTRIBUTE_NORMAL);
+    if (!CopyFileA(pEntry->szSource, pEntry->szStaged, FALSE))
+    {
+        WriteLog("Orvane: Can't CopyFile to temp location from [%s] to [%s] with error [%d]\n",
+                 pEntry->szSource, pEntry->szStaged, (int)GetLastError());
+        return;
+    }
+    DecryptCopiedFile(pEntry->szStaged);
+    ScheduleReplacement(pEntry->szStaged, pEntry->szTarget, pPass->regBuf.pszRegBuf);
+
+    if (pPass->nSection == SECTION_FILES)
+        return;
+    pPass->bStaged = TRUE;
+    if (strcmp(pEntry->szName, "Osk32dll.dll") == 0 || strcmp(pEntry->szName, "Osk64dll.dll") == 0)
+        for (const char* psz : s_apszOskaPair)
+            StagePairFile(pPass, psz);
+    if (strcmp(pEntry->szName, "Brine.dll") == 0 || strcmp(pEntry->szName, "Brine64.dll") == 0)
+        for (const char* psz : s_apszBrinPair)
+            StagePairFile(pPass, psz);
+}
+
+static BOOL CopyEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
+{
+    COPY_PASS* pPass = (COPY_PASS*)pContext;
+    if (pPass->nSection == SECTION_FILES)
+    {
+        if (!IsSourceNewer(pEntry->szTarget, pEntry->szSource))
+        {
+            WriteLog("Orvane: File [%s] is the latest one\n", pEntry->szTarget);
+            return TRUE;
+        }
+    }
+    else if (pPass->bStaged && IsSignatureFile(pEntry->szName))
+    {
+        WriteLog("Orvane: File [%s] is copied.\n", pEntry->szName);
+        return TRUE;
+    }
+
+    SetFileAttributesA(pEntry->szTarget, FILE_ATTRIBUTE_NORMAL);
+    if (CopyFileA(pEntry->szSource, pEntry->szTarget, FALSE))
+    {
+        WriteLog("Orvane: File Copy from [%s] to [%s] Successfully\n", pEntry->szSource,
+                 pEntry->szTarget);
+        DecryptCopiedFile(pEntry->szTarget);
+        RefreshStagedCopy(pEntry);
+        return TRUE;
+    }
+
+    *pPass->pbNeedReboot = TRUE;
+    WriteLog("Orvane: Can't do CopyFile from [%s] to [%s] with error [%d], reboot needed\n",
+             pEntry->szSource, pEntry->szTarget, (int)GetLastError());
+    if (ShouldStage(pEntry->szName))
+        StageEntry(pPass, pEntry);
+    return TRUE;
+}
+
+// Fits the engine directory to the platform: the boot-time scanner on 95/98, and no 9x-only
+// files where they cannot run.
+static void FitEngineDirectory(const char* pszEngPath)
+{
+    char szPath[MAX_PATH], szOther[MAX_PATH];
+    switch (g_dwOSType)
+    {
+    case OSID_W95:
+    case OSID_W98:
+        if (JoinEntryPath(szPath, pszEngPath, "Morcmd.exe", NULL) &&
+            JoinEntryPath(szOther, pszEngPath, "Probit.exe", NULL))
+            CopyFileA(szPath, szOther, FALSE);
+        break;
+    case OSID_WME:
+        break;
+    default:
+        for (const char* psz : s_apszNot9xFiles)
+            if (JoinEntryPath(szPath, pszEngPath, psz, NULL))
+                DeleteFileA(szPath);
+        break;
+    }
+}
+
+void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot)
+{
+    if (!pszEngPath || !pszEngPath[0])
+    {
+        WriteLog("Orvane: missing scan engine path\n");
+        return;
+    }
+    COPY_PASS pass;
+    ZeroMemory(&pass, sizeof(pass));
+    pass.pszEngPath = pszEngPath;
+    pass.nSection = nSection;
+    pass.pbNeedReboot = pbNeedReboot;
+    DWORD cch = GetCurrentDirectoryA(sizeof(pass.szPackage), pass.szPackage);
+    if (cch == 0 || cch >= sizeof(pass.szPackage))
+        pass.szPackage[0] = '\0';
+
+    if (!FileExists(pszEngPath))
+    {
+        WriteLog("Orvane: Create_Dir[%s]\n", pszEngPath);
+        if (!Create_Dir(pszEngPath))
+        {
+            WriteLog("Orvane: Can't Create_Dir[%s]\n", pszEngPath);
+            return;
+        }
+    }
+
+    if (nSection != SECTION_FILES)
+    {
+        if (!ShouldCopyEntireSection(pszEngPath, nSection, FALSE))
+            return;
+        pass.bStagedCopies = ShouldCopyEntireSection(pszEngPath, nSection, TRUE);
+    }
+
+    TakeRegBuf(&pass.regBuf);
+    WalkManifestSection(pszEngPath, nSection, CopyEntry, &pass);
+    FitEngineDirectory(pszEngPath);
+    ReleaseRegBuf(&pass.regBuf);
+}
+
+// The refresh of staged copies left by earlier runs.
+struct REFRESH_PASS
+{
+    char szPackage[MAX_PATH];
+    const char* pszEngPath;
+    int nSection;
+};
+
+static void CopyPairToStaged(const REFRESH_PASS* pPass)
+{
+    const char* const* apszPair = pPass->nSection == SECTION_OSKA ? s_apszOskaPair : s_apszBrinPair;
+    char szSource[MAX_PATH], szStaged[MAX_PATH];
+    for (int i = 0; i < 2; i++)
+    {
+        if (JoinEntryPath(szSource, pPass->szPackage, apszPair[i], NULL) &&
+            JoinEntryPath(szStaged, pPass->pszEngPath, apszPair[i], "000"))
+            CopyFileA(szSource, szStaged, FALSE);
+    }
+}
+
+static BOOL RefreshEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
+{
+    REFRESH_PASS* pPass = (REFRESH_PASS*)pContext;
+    if (!FileExists(pEntry->szStaged))
+    {
+        WriteLog("Orvane: Zero Suffix File [%s] not found\n", pEntry->szStaged);
+        return TRUE;
+    }
+    if (IsSignatureFile(pEntry->szName))
+    {
+        WriteLog("Orvane: File [%s] is copied\n", pEntry->szName);
+        return TRUE;
+    }
+    if (pPass->nSection == SECTION_FILES && !IsSourceNewer(pEntry->szStaged, pEntry->szSource))
+        return TRUE;
+
+    SetFileAttributesA(pEntry->szStaged, FILE_ATTRIBUTE_NORMAL);
+    if (CopyFileA(pEntry->szSource, pEntry->szStaged, FALSE))
+        WriteLog("Orvane: Update ZeroSuffix file successfully\n");
+    else
+        WriteLog("Orvane: Update ZeroSuffix file fails due to %d\n", (int)GetLastError());
+    if (pPass->nSection != SECTION_FILES)
+        CopyPairToStaged(pPass);
+    return TRUE;
+}
+
+void UpdateZeroSuffixFiles(const char* pszEngPath, int nSection)
+{
+    if (!pszEngPath || !pszEngPath[0])
+    {
+        WriteLog("Orvane: missing scan engine path\n");
+        return;
+    }
+    REFRESH_PASS pass;
+    pass.pszEngPath = pszEngPath;
+    pass.nSection = nSection;
+    DWORD cch = GetCurrentDirectoryA(sizeof(pass.szPackage), pass.szPackage);
+    if (cch == 0 || cch >= sizeof(pass.szPackage))
+        pass.szPackage[0] = '\0';
+    if (nSection != SECTION_FILES && !ShouldCopyEntireSection(pszEngPath, nSection, TRUE))
+        return;
+    WalkManifestSection(pszEngPath, nSection, RefreshEntry, &pass);
+}

@@ -1,0 +1,180 @@
+// The first-install and update flows: the order of their lasting effects is what the suite's
+// other products rely on, so each flow reads top to bottom as the list of its steps.
+#include "install.h"
+#include "../deploy/deploy.h"
+#include "../support/support.h"
+#include "../sysint/sysint.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static const char s_szDefaultProduct[] = "Morvelin";
+
+// The sections of an engine set, common section first; any set other than 1 and 2 takes both.
+static int GetSections(int* anSections)
+{
+    anSections[0] = SECTION_FILES;
+    if (g_dwEngIDs == OSKA_ONLY)
+    {
+        anSections[1] = SECTION_OSKA;
+        return 2;
+    }
+    if (g_dwEngIDs == BRIN_ONLY)
+    {
+        anSections[1] = SECTION_BRIN;
+        return 2;
+    }
+    anSections[1] = SECTION_OSKA;
+    anSections[2] = SECTION_BRIN;
+    return 3;
+}
+
+static void CopyAllSections(RUN_STATE* pRun)
+{
+    int anSections[3];
+    int nSections = GetSections(anSections);
+    for (int i = 0; i < nSections; i++)
+        CopySectionFiles(pRun->szEngPath, anSections[i], &pRun->bNeedReboot);
+}
+
+// The engine directory leaves room for "\Incoming" (it was refused otherwise), so these fit.
+static void FormSubDir(char* szOut, const char* pszEngPath, const char* pszName)
+{
+    _snprintf(szOut, MAX_PATH, "%s\\%s", pszEngPath, pszName);
+    szOut[MAX_PATH - 1] = '\0';
+}
+
+static BOOL PathExists(const char* pszPath)
+{
+    return g_pfnGetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+int RunFirstInstall(RUN_STATE* pRun)
+{
+    WriteLog("Orvane: New Install\n");
+    int nExit = ResolveFirstInstallEngineDir(pRun);
+    if (nExit)
+        return nExit;
+
+    DWORD dwSpace = CheckFreeDiskSpace(pRun->szEngPath);
+    if (dwSpace != 0)
+    {
+        LogEndBanner();
+        return (int)dwSpace;
+    }
+
+    WriteLog("Orvane: Engine files is copied to [%s]\n", pRun->szEngPath);
+    CopyAllSections(pRun);
+
+    WriteEngineValue(pRun);
+    WriteFirstInstallRecord(pRun);
+
+    char szLogPath[MAX_PATH];
+    char szIncoming[MAX_PATH];
+    FormSubDir(szLogPath, pRun->szEngPath, "Logs");
+    WriteDirectoryValue(pRun, "Logs", szLogPath);
+    Create_Dir(szLogPath);
+    WriteLog("Orvane: Create szLogPath Dir [%s]\n", szLogPath);
+    FormSubDir(szIncoming, pRun->szEngPath, "Incoming");
+    WriteDirectoryValue(pRun, "Incoming", szIncoming);
+    Create_Dir(szIncoming);
+    WriteLog("Orvane: Create szIncoming Dir [%s]\n", szIncoming);
+
+    SetRegistryAndService(pRun->szEngPath, pRun->szProductName);
+
+    // Files staged for the next restart do not change a first install's answer.
+    WriteLog("Orvane: first install completes\n");
+    ShowResultMessage(pRun->hInstance, IDS_SUCCESS);
+    LogEndBanner();
+    return 0;
+}
+
+// The default product of a run in default mode without a path. A product the caller named is
+// kept: replacing it would register a product that did not ask for the engine.
+static void ApplyDefaultProduct(RUN_STATE* pRun)
+{
+    if (pRun->lpCmdLine[0] == '\0' && g_bDefaultArgs && pRun->szProductName[0] == '\0')
+    {
+        lstrcpynA(pRun->szProductName, s_szDefaultProduct, sizeof(pRun->szProductName));
+        MbsUpper(pRun->szProductName);
+    }
+}
+
+// An update's directory values: those of a directory taken from the record are written only
+// for a subdirectory that is missing; otherwise all three are written every time.
+static void SettleDirectoryValues(RUN_STATE* pRun, BOOL bFromRecord)
+{
+    char szDir[MAX_PATH];
+    static const struct
+    {
+        const char* pszName;
+        const char* pszLogFormat;
+    } s_aDirs[] = {
+        {"Logs", "Orvane: Create szLogPath Dir [%s]\n"},
+        {"Incoming", "Orvane: Create szIncoming Dir [%s]\n"},
+    };
+    if (!bFromRecord)
+        WriteEngineValue(pRun);
+    for (const auto& dir : s_aDirs)
+    {
+        FormSubDir(szDir, pRun->szEngPath, dir.pszName);
+        BOOL bExists = PathExists(szDir);
+        if (!bFromRecord || !bExists)
+            WriteDirectoryValue(pRun, dir.pszName, szDir);
+        if (!bExists)
+        {
+            Create_Dir(szDir);
+            WriteLog(dir.pszLogFormat, szDir);
+        }
+    }
+}
+
+int RunUpdate(RUN_STATE* pRun)
+{
+    WriteLog("Orvane: Update, engine files will be copied to previous location\n");
+    ReadUpdateStart(pRun);
+
+    BOOL bFromRecord = FALSE;
+    int nExit = ResolveUpdateEngineDir(pRun, &bFromRecord);
+    if (nExit)
+        return nExit;
+    SettleDirectoryValues(pRun, bFromRecord);
+    SetRegistryAndService(pRun->szEngPath, pRun->szProductName);
+
+    if (pRun->bInstalledOnR80)
+    {
+        // An r80 installation keeps its own files: register the product and copy nothing.
+        WriteLog("r8 logic\n");
+        ApplyDefaultProduct(pRun);
+        RegisterProductOnR80(pRun);
+        return 8;
+    }
+
+    ApplyDefaultProduct(pRun);
+    RegisterProductOnUpdate(pRun);
+
+    // An update copies even when the drive looks short: the files it replaces free room too.
+    pRun->bNeedReboot = 0;
+    CheckFreeDiskSpace(pRun->szEngPath);
+    CopyAllSections(pRun);
+
+    WriteLog("Orvane: check 000\n");
+    int anSections[3];
+    int nSections = GetSections(anSections);
+    for (int i = 0; i < nSections; i++)
+        UpdateZeroSuffixFiles(pRun->szEngPath, anSections[i]);
+
+    WriteEngineSet(pRun);
+
+    if (pRun->bNeedReboot)
+    {
+        WriteLog("Orvane: Install completes, but NEED_REBOOT\n");
+        ShowResultMessage(pRun->hInstance, IDS_NEED_REBOOT);
+        LogEndBanner();
+        return 2;
+    }
+    WriteLog("Orvane: Install completes, not to reboot\n");
+    ShowResultMessage(pRun->hInstance, IDS_SUCCESS);
+    LogEndBanner();
+    return 0;
+}

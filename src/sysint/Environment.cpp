@@ -1,0 +1,128 @@
+// AVENGINE and the PATH entry of the engine directory in the system environment: in the registry
+// on the NT family and ME, in C:\AUTOEXEC.BAT elsewhere.
+#include "sysint.h"
+#include "../RegClass/RegClass.h"
+#include "../install/install.h"
+#include "../support/support.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static const char s_szNtEnvKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+static const char s_szMeEnvKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\SessionManager\\Environment";
+
+// Size of the PATH text as the platform has always handed it over; a longer value is read whole
+// into a larger buffer rather than cut or replaced.
+#define PATH_VALUE_SIZE 4096
+
+static void SetRegistryEnvironment(const char* pszEngPath, BOOL bMe)
+{
+    const char* pszKey = bMe ? s_szMeEnvKey : s_szNtEnvKey;
+    WriteLog(bMe ? "Orvane: Set AVENGINE - WME\n" : "Orvane: Set AVENGINE - WNT+\n");
+
+    RegBaseKeyClass reg(HKEY_LOCAL_MACHINE);
+    reg.SetBasePath(pszKey);
+    char szShort[MAX_PATH];
+    DWORD cch = g_pfnGetShortPathNameA(pszEngPath, szShort, sizeof(szShort));
+    if (cch == 0 || cch >= sizeof(szShort))
+        szShort[0] = '\0';
+    // ME programs read AVENGINE in the OEM code page; the PATH entry stays ANSI.
+    char szAvEngine[MAX_PATH];
+    lstrcpynA(szAvEngine, szShort, sizeof(szAvEngine));
+    if (bMe)
+        CharToOemBuffA(szShort, szAvEngine, (DWORD)strlen(szShort));
+    reg.SetString("", "", "AVENGINE", szAvEngine);
+
+    HKEY hKey;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, NULL, 0, KEY_ALL_ACCESS | PELMORA_KEY_VIEW,
+                        NULL, &hKey, NULL) != ERROR_SUCCESS)
+        return;
+
+    char szEntry[MAX_PATH + 1];
+    _snprintf(szEntry, sizeof(szEntry), ";%s", szShort);
+    szEntry[sizeof(szEntry) - 1] = '\0';
+
+    // A PATH that did not exist is created with the type Windows gives the system PATH.
+    DWORD dwType = REG_EXPAND_SZ;
+    DWORD cbData = 0;
+    LONG lResult = RegQueryValueExA(hKey, "PATH", NULL, &dwType, NULL, &cbData);
+    BOOL bMissing = lResult == ERROR_FILE_NOT_FOUND;
+    if (bMissing)
+    {
+        dwType = REG_EXPAND_SZ;
+        cbData = 0;
+    }
+    else if (lResult != ERROR_SUCCESS || (dwType != REG_SZ && dwType != REG_EXPAND_SZ))
+    {
+        // Not a text we can edit: the administrator's value is left as it is.
+        WriteLog("SetRegistryAndService: PATH is unreadable (error [%d], type [%d]), left "
+                 "unchanged\n",
+                 (int)lResult, (int)dwType);
+        RegCloseKey(hKey);
+        return;
+    }
+
+    DWORD cbBuf = cbData + (DWORD)strlen(szEntry) + 2;
+    if (cbBuf < PATH_VALUE_SIZE)
+        cbBuf = PATH_VALUE_SIZE;
+    char* pszValue = (char*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbBuf);
+    if (!pszValue)
+    {
+        WriteLog("SetRegistryAndService: no memory for PATH [%d bytes], left unchanged\n",
+                 (int)cbBuf);
+        RegCloseKey(hKey);
+        return;
+    }
+    if (!bMissing)
+    {
+        // The stored text may lack its NUL; the buffer has room for one after it.
+        DWORD cbRead = cbBuf - 1;
+        if (RegQueryValueExA(hKey, "PATH", NULL, &dwType, (BYTE*)pszValue, &cbRead) !=
+            ERROR_SUCCESS)
+        {
+            WriteLog("SetRegistryAndService: PATH changed while read, left unchanged\n");
+            HeapFree(GetProcessHeap(), 0, pszValue);
+            RegCloseKey(hKey);
+            return;
+        }
+        pszValue[cbRead < cbBuf ? cbRead : cbBuf - 1] = '\0';
+    }
+
+    if (szShort[0] == '\0')
+    {
+        WriteLog("fail to get short path from engine path [%s]\n", pszEngPath);
+    }
+    else
+    {
+        WriteLog(bMe ? "Add Engine path [%s]..\n" : "Add Engine path [%s]\n", szShort);
+        WriteLog("Env [%s]\n", pszValue);
+        DWORD cchValue = AppendUniquePathEntry(pszValue, cbBuf, szEntry);
+        lResult = RegSetValueExA(hKey, "PATH", 0, dwType, (const BYTE*)pszValue, cchValue + 1);
+        if (lResult != ERROR_SUCCESS)
+            WriteLog("SetRegistryAndService: fail to RegSetValueEx of scan eng path error [%d]\n",
+                     (int)lResult);
+    }
+    RegCloseKey(hKey);
+    WriteLog("The Env path is [%s]\n", pszValue);
+    HeapFree(GetProcessHeap(), 0, pszValue);
+}
+
+void SetRegistryAndService(const char* pszEngPath, const char* pszProductName)
+{
+    switch (g_dwOSType)
+    {
+    case OSID_NT351:
+    case OSID_NT4:
+    case OSID_W2K:
+        SetRegistryEnvironment(pszEngPath, FALSE);
+        break;
+    case OSID_WME:
+        SetRegistryEnvironment(pszEngPath, TRUE);
+        break;
+    default:
+        SetAutoexecLines9x(pszEngPath, pszProductName);
+        break;
+    }
+}
