@@ -566,6 +566,15 @@ std::string DefaultEngineRoot()
     return std::string(sz[0] ? sz : "c:\\Program Files") + "\\QM";
 }
 
+std::string SmallDrive()
+{
+    ULARGE_INTEGER free, total, totalFree;
+    if (!GetDiskFreeSpaceExA("X:\\", &free, &total, &totalFree))
+        return "";
+    // Only a volume too small for the engine counts: never a real disk mapped to X:.
+    return total.QuadPart < 16u * 1024 * 1024 ? "X:\\" : "";
+}
+
 void ResetState()
 {
     HKEY hStore;
@@ -596,6 +605,9 @@ void ResetState()
     RestoreFile(hStore, "AUTOEXEC.BAT", "C:\\AUTOEXEC.BAT");
     RestoreFile(hStore, "WININIT.INI", WinInitPath());
     RegCloseKey(hStore);
+
+    if (!SmallDrive().empty())
+        DeleteTree("X:\\eng");
 
     // The default engine directory, where runs without a path argument install.
     DeleteTree(DefaultEngineRoot());

@@ -103,6 +103,10 @@ bool ReadMachineValue(const char* pszKey, const char* pszName, DWORD* pdwType,
 // path argument puts the engine.
 std::string DefaultEngineRoot();
 
+// The small volume that scripts/test mounts as drive X: ("X:\\"), or "" when there is none (the
+// machine refused the mount); its contents are removed by the reset.
+std::string SmallDrive();
+
 // Brings the machine to the state every test starts from.
 void ResetState();
 
