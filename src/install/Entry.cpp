@@ -155,13 +155,19 @@ int PelmoraMain(HINSTANCE hInstance, const char* pszArgText)
     if (nExit != -1)
         return nExit;
 
+    HANDLE hLock = AcquireRunLock();
     DetectFormerInstall(pRun);
     if (!pRun->bFormerInstalled)
     {
         if (pRun->lpCmdLine[0] == '\0')
             WriteLog("Orvane: Missing argument and Registry!!\n");
-        return RunFirstInstall(pRun);
+        nExit = RunFirstInstall(pRun);
     }
-    ReadFormerRecord(pRun);
-    return RunUpdate(pRun);
+    else
+    {
+        ReadFormerRecord(pRun);
+        nExit = RunUpdate(pRun);
+    }
+    ReleaseRunLock(hLock);
+    return nExit;
 }

@@ -143,3 +143,13 @@ int ResolveUpdateEngineDir(RUN_STATE* pRun, BOOL* pbFromRecord);
 // ending of an update returns 8 without the End banner).
 int RunFirstInstall(RUN_STATE* pRun);
 int RunUpdate(RUN_STATE* pRun);
+
+// ---------------------------------------------------------------------------------------------
+// Serialisation of concurrent runs.
+
+#define PELMORA_RUN_LOCK_NAME "QuillmarkScanEngineSetup"
+
+// Waits until no other run is between its earlier-installation test and its way out, then holds
+// the lock. Returns the lock, or NULL when none could be had (the run then goes on unserialised).
+HANDLE AcquireRunLock();
+void ReleaseRunLock(HANDLE hLock);
