@@ -165,3 +165,32 @@ TEST_F(Dialog, MissingManifestShowsMessage7OnlyWhenNotSilent)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST_F(Dialog, RefusedEngineDirectoryShowsMessage6BeforeTheEndBanner)
+{
+    REQUIRE_WINE();
+    harness::RunOptions opts;
+    opts.strCurDir = harness::BuildDir() + "\\sample";
+    ASSERT_TRUE(harness::StartPelmora("/NS /PROD:A /PATH:relative\\eng", opts, &m_pi));
+    HWND hBox = harness::WaitForWindow(m_pi.dwProcessId, "Pelmora", 20000);
+    ASSERT_TRUE(hBox != NULL) << "no message box";
+    bool bText = false;
+    for (const harness::ControlInfo& c : harness::ReadControls(hBox))
+        bText = bText || c.strText == "Invalid ScanEngine path, Pelmora can't process.";
+    EXPECT_TRUE(bText);
+    std::vector<std::string> msgs = harness::LastRunMessages();
+    ASSERT_FALSE(msgs.empty());
+    EXPECT_EQ("Orvane: Invalid Scan Engine path [relative\\eng], please try again!!\n",
+              msgs.back());
+    harness::CloseDialog(hBox, harness::CloseWithOk);
+    EXPECT_EQ(3u, harness::WaitForExit(&m_pi, 20000));
+    msgs = harness::LastRunMessages();
+    ASSERT_GE(msgs.size(), 2u);
+    EXPECT_EQ("Orvane: Invalid ScanEngine Path\n", msgs[msgs.size() - 2]);
+    EXPECT_EQ(s_strEnd, msgs.back());
+}
+
+} // namespace
