@@ -16,6 +16,22 @@ static const char s_szMeEnvKey[] =
 // Size of the PATH text as the platform has always handed it over; a longer value is read whole
 // into a larger buffer rather than cut or replaced.
 #define PATH_VALUE_SIZE 4096
+// The most of a PATH text a log line shows. A log message is cut at 4095 bytes; a PATH read whole
+// may be longer, and a line cut there would lose its end and run into the next entry.
+#define PATH_LOG_CHARS 4000
+
+// How many bytes of the PATH text a log line shows: all of it, or PATH_LOG_CHARS without the lead
+// byte of a character that would be split there.
+static int PathLogLength(const char* pszValue)
+{
+    size_t cch = strlen(pszValue);
+    if (cch <= PATH_LOG_CHARS)
+        return (int)cch;
+    cch = PATH_LOG_CHARS;
+    if (MbsIsTrailByte(pszValue, cch))
+        cch--;
+    return (int)cch;
+}
 
 static void SetRegistryEnvironment(const char* pszEngPath, BOOL bMe)
 {
@@ -97,7 +113,7 @@ static void SetRegistryEnvironment(const char* pszEngPath, BOOL bMe)
     else
     {
         WriteLog(bMe ? "Add Engine path [%s]..\n" : "Add Engine path [%s]\n", szShort);
-        WriteLog("Env [%s]\n", pszValue);
+        WriteLog("Env [%.*s]\n", PathLogLength(pszValue), pszValue);
         DWORD cchValue = AppendUniquePathEntry(pszValue, cbBuf, szEntry);
         lResult = RegSetValueExA(hKey, "PATH", 0, dwType, (const BYTE*)pszValue, cchValue + 1);
         if (lResult != ERROR_SUCCESS)
@@ -105,7 +121,7 @@ static void SetRegistryEnvironment(const char* pszEngPath, BOOL bMe)
                      (int)lResult);
     }
     RegCloseKey(hKey);
-    WriteLog("The Env path is [%s]\n", pszValue);
+    WriteLog("The Env path is [%.*s]\n", PathLogLength(pszValue), pszValue);
     HeapFree(GetProcessHeap(), 0, pszValue);
 }
 
