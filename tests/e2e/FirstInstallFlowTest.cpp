@@ -239,6 +239,15 @@ TEST_F(FirstInstallFlow, FileInUseIsStagedAndTheRunStillAnswersZeroWithMessage5)
     CreateDirectoryA(strEng.c_str(), NULL);
     std::string strTarget = strEng + "\\Osk32dll.dll";
     ASSERT_TRUE(CopyFileA(VersionDll("1.0.0.0").c_str(), strTarget.c_str(), FALSE));
+    // Held open, its version cannot be read and the times decide: make it plainly older.
+    HANDLE hFile =
+        CreateFileA(strTarget.c_str(), FILE_WRITE_ATTRIBUTES, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFile) << GetLastError();
+    SYSTEMTIME st = {2001, 1, 1, 1, 0, 0, 0, 0};
+    FILETIME ftOld;
+    SystemTimeToFileTime(&st, &ftOld);
+    EXPECT_TRUE(SetFileTime(hFile, NULL, NULL, &ftOld)) << GetLastError();
+    CloseHandle(hFile);
     HeldFile held(strTarget);
     ASSERT_TRUE(held.IsHeld());
 

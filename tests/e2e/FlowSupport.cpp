@@ -60,9 +60,18 @@ std::string VersionDll(const char* pszVersion)
 std::string NewerOskaPackage(const char* pszName)
 {
     std::string strDir = SamplePackage(pszName);
-    EXPECT_TRUE(
-        CopyFileA(VersionDll("3.1.0.0").c_str(), (strDir + "\\Osk32dll.dll").c_str(), FALSE))
-        << GetLastError();
+    std::string strDll = strDir + "\\Osk32dll.dll";
+    EXPECT_TRUE(CopyFileA(VersionDll("3.1.0.0").c_str(), strDll.c_str(), FALSE)) << GetLastError();
+    // Newer in time as well: the version of an installed DLL held open with share mode 0 cannot
+    // be read, and then the times decide. The copy keeps its build time, which may be earlier
+    // than that of the sample's own DLL.
+    HANDLE hFile =
+        CreateFileA(strDll.c_str(), FILE_WRITE_ATTRIBUTES, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(INVALID_HANDLE_VALUE, hFile) << GetLastError();
+    FILETIME ftNow;
+    GetSystemTimeAsFileTime(&ftNow);
+    EXPECT_TRUE(SetFileTime(hFile, NULL, NULL, &ftNow)) << GetLastError();
+    CloseHandle(hFile);
     return strDir;
 }
 

@@ -30,7 +30,7 @@ extern const std::vector<std::string> s_not9xFiles;
 // TestDir()\pszName; returns its path.
 std::string SamplePackage(const char* pszName);
 // The same package with Osk32dll.dll replaced by the 3.1.0.0 sample DLL, newer than the one of
-// the sample package: an update deploys the OSKA section again.
+// the sample package by version and by time: an update deploys the OSKA section again.
 std::string NewerOskaPackage(const char* pszName);
 // A sample DLL of build\sample\versions ("1.0.0.0" ...).
 std::string VersionDll(const char* pszVersion);
