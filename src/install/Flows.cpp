@@ -89,11 +89,12 @@ int RunFirstInstall(RUN_STATE* pRun)
     return 0;
 }
 
-// The default product of a run in default mode without a path. A product the caller named is
-// kept: replacing it would register a product that did not ask for the engine.
+// The default product of an update in default mode without a path. Default mode stands for the
+// suite's own default request, so the default product registers even when the text also held a
+// /PROD: switch (unlike the first install, which keeps a name it was given).
 static void ApplyDefaultProduct(RUN_STATE* pRun)
 {
-    if (pRun->lpCmdLine[0] == '\0' && g_bDefaultArgs && pRun->szProductName[0] == '\0')
+    if (pRun->lpCmdLine[0] == '\0' && g_bDefaultArgs)
     {
         lstrcpynA(pRun->szProductName, s_szDefaultProduct, sizeof(pRun->szProductName));
         MbsUpper(pRun->szProductName);

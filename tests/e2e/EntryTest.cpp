@@ -86,7 +86,9 @@ TEST_F(Entry, ConfigurationModeInAnyCase)
 {
     RunOptions opts = InPackage(true);
     std::string strIni = opts.strCurDir + "\\suite.ini";
-    harness::WriteFileBytes(strIni, "[EngineID]\r\ndwEngIDs=1\r\n[Path]\r\nENG=C:\\Eng\\a.ini\r\n");
+    // The run goes on to install there: the directory is the test's own.
+    std::string strEng = opts.strCurDir + "\\Eng\\a.ini";
+    harness::WriteFileBytes(strIni, "[EngineID]\r\ndwEngIDs=1\r\n[Path]\r\nENG=" + strEng + "\r\n");
     std::string strText = "/cFg /2 /PROD:suite /PATH:" + strIni;
     DWORD dwExit = RunPelmora(strText, opts);
     std::vector<std::string> msgs = LastRunMessages();
@@ -98,8 +100,8 @@ TEST_F(Entry, ConfigurationModeInAnyCase)
     EXPECT_EQ("Orvane: CFG \n", msgs[4]);
     EXPECT_TRUE(HasMessage(msgs, "Orvane: dwEngIDs from ini file [1]\n"));
     // In configuration mode an engine directory ending in .ini passes the extension test.
-    EXPECT_TRUE(HasMessage(msgs, "Orvane: szEngPath [C:\\Eng\\a.ini] ext [.INI]\n"));
-    EXPECT_TRUE(HasMessage(msgs, "Orvane: The szEngPath[C:\\Eng\\a.ini]\n"));
+    EXPECT_TRUE(HasMessage(msgs, "Orvane: szEngPath [" + strEng + "] ext [.INI]\n"));
+    EXPECT_TRUE(HasMessage(msgs, "Orvane: The szEngPath[" + strEng + "]\n"));
     EXPECT_FALSE(HasMessage(msgs, "Orvane: BRIN_ONLY -  g_dwEngIDs[2]\n"));
 }
 
@@ -144,6 +146,8 @@ TEST_F(Entry, DefaultModeAndParsedRunsReachTheManifestTest)
                                          "\\FileList.ini]\n"));
         EXPECT_FALSE(HasMessage(msgs, s_strInvalid));
     }
+    // The run went on to install the (empty) package there.
+    harness::DeleteTree("C:\\Program Files\\My Eng");
 }
 
 TEST_F(Entry, MissingManifestEndsWithCode4)

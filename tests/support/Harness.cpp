@@ -612,8 +612,11 @@ void ResetState()
     // The default engine directory, where runs without a path argument install.
     DeleteTree(DefaultEngineRoot());
 
-    // The record lives in the 32-bit view, where the program works.
+    // The record lives in the 32-bit view, where the program works. A 64-bit build run as
+    // Windows 95, 98 or ME lands in the 64-bit view instead (Wine ignores the view flags of a
+    // 9x process), so that view is cleared too.
     DeleteKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmark", KEY_WOW64_32KEY);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmark", KEY_WOW64_64KEY);
     SetMeEnvironmentKey(false);
     SetWindowsVersion("Pelmora.exe", "");
     DeleteFileA(LogPath().c_str());
