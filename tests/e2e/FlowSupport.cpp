@@ -342,13 +342,8 @@ bool ShowedAWindow(PROCESS_INFORMATION* pi, DWORD* pdwExit)
 
 std::string SmallDrive()
 {
-    // scripts/test mounts a tmpfs of a few MiB and points drive X: of the prefix at it.
-    ULARGE_INTEGER ulFree, ulTotal;
-    if (!GetDiskFreeSpaceExA("X:\\", &ulFree, &ulTotal, NULL))
-        return "";
-    if (ulTotal.QuadPart == 0 || ulTotal.QuadPart > 6ull * 1024 * 1024)
-        return "";
-    return "X:";
+    std::string strRoot = harness::SmallDrive();
+    return strRoot.empty() ? "" : strRoot.substr(0, 2);
 }
 
 void FlowTest::SetUp()
