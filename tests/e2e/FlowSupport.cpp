@@ -167,20 +167,7 @@ void SetRecordView(const char* pszWindows)
 static bool ReadRecordValue(const char* pszKey, const char* pszName, DWORD* pdwType,
                             std::string* pstrData)
 {
-    HKEY hKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ | s_samRecordView, &hKey) !=
-        ERROR_SUCCESS)
-        return false;
-    DWORD cb = 0;
-    bool bFound = RegQueryValueExA(hKey, pszName, NULL, pdwType, NULL, &cb) == ERROR_SUCCESS;
-    if (bFound)
-    {
-        pstrData->assign(cb, '\0');
-        RegQueryValueExA(hKey, pszName, NULL, pdwType, (BYTE*)&(*pstrData)[0], &cb);
-        pstrData->resize(cb);
-    }
-    RegCloseKey(hKey);
-    return bFound;
+    return harness::ReadMachineValue(pszKey, pszName, pdwType, pstrData, s_samRecordView);
 }
 
 bool RecordString(const char* pszKey, const char* pszName, std::string* pstr)

@@ -533,11 +533,10 @@ void DeleteMachineValue(const char* pszKey, const char* pszName)
 }
 
 bool ReadMachineValue(const char* pszKey, const char* pszName, DWORD* pdwType,
-                      std::string* pstrData)
+                      std::string* pstrData, REGSAM samView)
 {
     HKEY hKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ | KEY_WOW64_32KEY, &hKey) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ | samView, &hKey) != ERROR_SUCCESS)
         return false;
     DWORD cb = 0;
     bool bFound = RegQueryValueExA(hKey, pszName, NULL, pdwType, NULL, &cb) == ERROR_SUCCESS;

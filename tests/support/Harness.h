@@ -97,7 +97,7 @@ void SetMachineValue(const char* pszKey, const char* pszName, DWORD dwType, cons
 void SetMachineString(const char* pszKey, const char* pszName, const std::string& strValue);
 void DeleteMachineValue(const char* pszKey, const char* pszName);
 bool ReadMachineValue(const char* pszKey, const char* pszName, DWORD* pdwType,
-                      std::string* pstrData);
+                      std::string* pstrData, REGSAM samView = KEY_WOW64_32KEY);
 
 // The QM folder below the program-files directory of the 32-bit view: where a run without a
 // path argument puts the engine.
