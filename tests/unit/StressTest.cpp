@@ -4,8 +4,11 @@
 // routine returned.
 #include "UnitFixture.h"
 
+#include "Restart.h"
 #include "StressGen.h"
+#include "reboot/reboot.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -47,6 +50,93 @@ TEST_F(Stress, ArgumentTextParsesToBoundedCleanFields)
     }
     // Without accepted texts the checks of the parsed fields would never have run.
     EXPECT_GT(nAccepted, nCases / 50) << "of " << nCases;
+}
+
+// A random WININIT.INI: sections and lines of any length, the header in other forms (other
+// case, LF alone, inside a line), NUL and control bytes, a last line without its end.
+std::string RandomWinInit(Rng& rng)
+{
+    static const char* const s_apszPieces[] = {"[Rename]\r\n",
+                                               "[rename]\r\n",
+                                               "[Rename]\n",
+                                               "[Rename]",
+                                               "[Boot]\r\n",
+                                               "NUL=C:\\A.DLL\r\n",
+                                               "C:\\B.DLL=C:\\B.DLL000\r\n",
+                                               "\r\n",
+                                               "\n",
+                                               "\r",
+                                               "x[Rename]\r\n",
+                                               "[Rename]\r\r\n"};
+    size_t cchTarget = rng.Percent(5) ? rng.Range(4096, 70000) : rng.Range(0, 300);
+    std::string str;
+    while (str.size() < cchTarget)
+    {
+        switch (rng.Below(4))
+        {
+        case 0:
+            str += rng.Pick(s_apszPieces);
+            break;
+        case 1:
+            str += (char)rng.Below(32);
+            break;
+        default:
+            str += rng.Printable(rng.Range(1, 60));
+            break;
+        }
+    }
+    return str;
+}
+
+TEST_F(Stress, WinInitRenameKeepsEveryEarlierByte)
+{
+    const std::string strWinInit = harness::WinInitPath();
+    const uint32_t uSeed = stress::RunSeed();
+    const int nCases = stress::CaseCount(3000);
+    for (int i = 0; i < nCases && !HasFailure(); i++)
+    {
+        SCOPED_TRACE(stress::CaseTrace(uSeed, i));
+        Rng rng(uSeed, (uint32_t)i);
+        bool bExists = rng.Below(8) != 0;
+        std::string strBefore = bExists ? RandomWinInit(rng) : std::string();
+        DeleteFileA(strWinInit.c_str());
+        if (bExists)
+        {
+            ASSERT_TRUE(harness::WriteFileBytes(strWinInit, strBefore));
+        }
+        // Lines around the 1023 bytes the routine takes.
+        std::string strSource =
+            "C:\\" +
+            rng.Printable(rng.Percent(10) ? rng.Range(900, 1100) : rng.Range(1, 80), "\r\n=");
+        std::string strDest;
+        bool bDelete = rng.Percent(30);
+        if (!bDelete)
+            strDest = "C:\\" + rng.Printable(rng.Range(1, 80), "\r\n=");
+        std::string strLine = (bDelete ? std::string("NUL") : strDest) + "=" + strSource + "\r\n";
+
+        BOOL bResult = AddWinInitRename(strSource.c_str(), bDelete ? NULL : strDest.c_str());
+
+        std::string strAfter = harness::ReadFileBytes(strWinInit);
+        if (strLine.size() > 1023)
+        {
+            EXPECT_FALSE(bResult);
+            EXPECT_EQ(strBefore, strAfter) << "a refused line changed the file";
+            continue;
+        }
+        ASSERT_TRUE(bResult);
+        size_t nHeader = strBefore.find("[Rename]\r\n");
+        std::string strExpected;
+        if (nHeader == std::string::npos)
+            strExpected = strBefore + "[Rename]\r\n" + strLine;
+        else
+            strExpected =
+                strBefore.substr(0, nHeader + 10) + strLine + strBefore.substr(nHeader + 10);
+        ASSERT_EQ(strExpected.size(), strAfter.size());
+        EXPECT_TRUE(strExpected == strAfter)
+            << "first difference at byte "
+            << std::mismatch(strExpected.begin(), strExpected.end(), strAfter.begin()).first -
+                   strExpected.begin();
+    }
 }
 
 } // namespace
