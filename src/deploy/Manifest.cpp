@@ -161,7 +161,7 @@ static BOOL DecideEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
     {
         // The staged copies are refreshed in manifest order: past the first one that is
         // missing, none was written by the last run.
-        if (g_pfnGetFileAttributesA(pEntry->szStaged) == INVALID_FILE_ATTRIBUTES)
+        if (!PathExists(pEntry->szStaged))
             return FALSE;
         pszAgainst = pEntry->szStaged;
     }

@@ -39,11 +39,6 @@ BOOL IsSignatureFile(const char* pszName)
     return FALSE;
 }
 
-static BOOL FileExists(const char* pszPath)
-{
-    return g_pfnGetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
-}
-
 // Stages one file of a signature pair: no existence or freshness test, no attribute reset, and a
 // failed copy is passed over in silence.
 static void StagePairFile(COPY_PASS* pPass, const char* pszName)
@@ -63,7 +58,7 @@ static void StagePairFile(COPY_PASS* pPass, const char* pszName)
 // new file at the next restart.
 static void RefreshStagedCopy(const MANIFEST_ENTRY* pEntry)
 {
-    if (!FileExists(pEntry->szStaged))
+    if (!PathExists(pEntry->szStaged))
         return;
     WriteLog("Orvane: ZeroSuffix file %s exists\n", pEntry->szStaged);
     if (IsSourceNewer(pEntry->szStaged, pEntry->szTarget))
@@ -101,7 +96,7 @@ static BOOL ShouldStage(const char* pszName)
 
 static void StageEntry(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
 {
-    if (FileExists(pEntry->szStaged))
+    if (PathExists(pEntry->szStaged))
     {
         WriteLog("Orvane: ZeroSuffix file %s exists\n", pEntry->szStaged);
         if (!pPass->bStagedCopies && !IsSourceNewer(pEntry->szStaged, pEntry->szSource))
@@ -202,7 +197,7 @@ void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot)
     if (cch == 0 || cch >= sizeof(pass.szPackage))
         pass.szPackage[0] = '\0';
 
-    if (!FileExists(pszEngPath))
+    if (!PathExists(pszEngPath))
     {
         WriteLog("Orvane: Create_Dir[%s]\n", pszEngPath);
         if (!Create_Dir(pszEngPath))
@@ -248,7 +243,7 @@ static void CopyPairToStaged(const REFRESH_PASS* pPass)
 static BOOL RefreshEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
 {
     REFRESH_PASS* pPass = (REFRESH_PASS*)pContext;
-    if (!FileExists(pEntry->szStaged))
+    if (!PathExists(pEntry->szStaged))
     {
         WriteLog("Orvane: Zero Suffix File [%s] not found\n", pEntry->szStaged);
         return TRUE;

@@ -294,7 +294,7 @@ int RunConfigMode(const char* pszCfgText, char* szProductName, BOOL* pbAddRefCou
         return -1;
     WriteLog("Orvane: ini file [%s]\n", szIniFile);
 
-    if (g_pfnGetFileAttributesA(szIniFile) == INVALID_FILE_ATTRIBUTES)
+    if (!PathExists(szIniFile))
     {
         WriteLog("Orvane: Can't find ini file [%s]\n", szIniFile);
         return -1;

@@ -127,7 +127,7 @@ static int PrepareRun(RUN_STATE* pRun)
         return 4;
     }
     WriteLog("Orvane: Check file list from [%s]\n", g_szFileList);
-    if (g_pfnGetFileAttributesA(g_szFileList) == INVALID_FILE_ATTRIBUTES)
+    if (!PathExists(g_szFileList))
     {
         WriteLog("Orvane: Missing Filelist at [%s]!!\n", g_szFileList);
         ShowResultMessage(pRun->hInstance, IDS_MISSING_FILELIST);

@@ -44,11 +44,6 @@ static void FormSubDir(char* szOut, const char* pszEngPath, const char* pszName)
     szOut[MAX_PATH - 1] = '\0';
 }
 
-static BOOL PathExists(const char* pszPath)
-{
-    return g_pfnGetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
-}
-
 int RunFirstInstall(RUN_STATE* pRun)
 {
     WriteLog("Orvane: New Install\n");

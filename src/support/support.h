@@ -42,6 +42,13 @@ void WriteLog(const char* pszFormat, ...);
 BOOL GetLogFilePath(char* szPath);
 
 // ---------------------------------------------------------------------------------------------
+// Files.
+
+// The existence test of every step: TRUE when a file or directory of that name exists. No access
+// rights are asked for. Goes through the seam, so tests can make a file look absent or encrypted.
+BOOL PathExists(const char* pszPath);
+
+// ---------------------------------------------------------------------------------------------
 // Platform detection.
 
 // Returns the platform id (OSID_*) and logs it. Called once per run; others read g_dwOSType.

@@ -17,11 +17,6 @@ static const char s_szBranchFile[] = "C:\\Autoexec.bat";
 #define STRIP_PIECE 256
 #define PATH_PIECE 2048
 
-static BOOL FileExists9x(const char* pszPath)
-{
-    return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
-}
-
 // A work file can be left read-only by a copy of a read-only batch file; it must still go.
 static void DeleteWorkFile()
 {
@@ -53,7 +48,7 @@ int StripAutoexecLines9x()
 {
     // A work file that an interrupted run left holds an older state of the batch file. Writing
     // it back would undo every change made since, so the copy always starts afresh.
-    if (FileExists9x(s_szWorkFile))
+    if (PathExists(s_szWorkFile))
     {
         WriteLog("Orvane: remove C:\\AUTOEXEC.$$$ left by an earlier run\n");
         DeleteWorkFile();
@@ -159,7 +154,7 @@ int AddMorEngPath9x(const char* pszEngPath)
     if (!pBatch)
     {
         WriteLog("Orvane: AddMorEngPath9x - open file C:\\AUTOEXEC.BAT fail\n");
-        if (FileExists9x(s_szBatchFile))
+        if (PathExists(s_szBatchFile))
         {
             WriteLog("Orvane: AddMorEngPath9x - end\n");
             return 0;
@@ -251,7 +246,7 @@ void SetAutoexecLines9x(const char* pszEngPath, const char* pszProductName)
 
     char szOemPath[MAX_PATH];
     char szLine[MAX_PATH + 32];
-    if (!FileExists9x(s_szBranchFile))
+    if (!PathExists(s_szBranchFile))
     {
         WriteLog("Orvane: Missing autoexec.bat, create a new one \n");
         FILE* pBatch = fopen(s_szBranchFile, "wt+");
