@@ -48,7 +48,7 @@ static void StagePairFile(COPY_PASS* pPass, const char* pszName)
         !JoinEntryPath(szTarget, pPass->pszEngPath, pszName, NULL) ||
         !JoinEntryPath(szStaged, pPass->pszEngPath, pszName, "000"))
         return;
-    if (!CopyFileA(szSource, szStaged, FALSE))
+    if (!CopyOverSafely(szSource, szStaged))
         return;
     DecryptCopiedFile(szStaged);
     ScheduleReplacement(szStaged, szTarget, pPass->regBuf.pszRegBuf);
@@ -65,7 +65,7 @@ static void RefreshStagedCopy(const MANIFEST_ENTRY* pEntry)
     {
         WriteLog("Orvane: Should overwrite ZeroSuffix file %s\n", pEntry->szStaged);
         SetFileAttributesA(pEntry->szStaged, FILE_ATTRIBUTE_NORMAL);
-        if (CopyFileA(pEntry->szTarget, pEntry->szStaged, FALSE))
+        if (CopyOverSafely(pEntry->szTarget, pEntry->szStaged))
             WriteLog("Orvane: Update ZeroSuffix file successfully\n");
         else
             WriteLog("Orvane: Update ZeroSuffix file fails due to %d\n", (int)GetLastError());
@@ -103,7 +103,7 @@ static void StageEntry(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
             return;
     }
     SetFileAttributesA(pEntry->szStaged, FILE_ATTRIBUTE_NORMAL);
-    if (!CopyFileA(pEntry->szSource, pEntry->szStaged, FALSE))
+    if (!CopyOverSafely(pEntry->szSource, pEntry->szStaged))
     {
         WriteLog("Orvane: Can't CopyFile to temp location from [%s] to [%s] with error [%d]\n",
                  pEntry->szSource, pEntry->szStaged, (int)GetLastError());
@@ -141,7 +141,7 @@ static BOOL CopyEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
     }
 
     SetFileAttributesA(pEntry->szTarget, FILE_ATTRIBUTE_NORMAL);
-    if (CopyFileA(pEntry->szSource, pEntry->szTarget, FALSE))
+    if (CopyOverSafely(pEntry->szSource, pEntry->szTarget))
     {
         WriteLog("Orvane: File Copy from [%s] to [%s] Successfully\n", pEntry->szSource,
                  pEntry->szTarget);
@@ -169,7 +169,7 @@ static void FitEngineDirectory(const char* pszEngPath)
     case OSID_W98:
         if (JoinEntryPath(szPath, pszEngPath, "Morcmd.exe", NULL) &&
             JoinEntryPath(szOther, pszEngPath, "Probit.exe", NULL))
-            CopyFileA(szPath, szOther, FALSE);
+            CopyOverSafely(szPath, szOther);
         break;
     case OSID_WME:
         break;
@@ -207,6 +207,8 @@ void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot)
         }
     }
 
+    RemoveCopyWorkFile(pszEngPath);
+
     if (nSection != SECTION_FILES)
     {
         if (!ShouldCopyEntireSection(pszEngPath, nSection, FALSE))
@@ -236,7 +238,7 @@ static void CopyPairToStaged(const REFRESH_PASS* pPass)
     {
         if (JoinEntryPath(szSource, pPass->szPackage, apszPair[i], NULL) &&
             JoinEntryPath(szStaged, pPass->pszEngPath, apszPair[i], "000"))
-            CopyFileA(szSource, szStaged, FALSE);
+            CopyOverSafely(szSource, szStaged);
     }
 }
 
@@ -257,7 +259,7 @@ static BOOL RefreshEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
         return TRUE;
 
     SetFileAttributesA(pEntry->szStaged, FILE_ATTRIBUTE_NORMAL);
-    if (CopyFileA(pEntry->szSource, pEntry->szStaged, FALSE))
+    if (CopyOverSafely(pEntry->szSource, pEntry->szStaged))
         WriteLog("Orvane: Update ZeroSuffix file successfully\n");
     else
         WriteLog("Orvane: Update ZeroSuffix file fails due to %d\n", (int)GetLastError());

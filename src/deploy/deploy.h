@@ -105,3 +105,13 @@ void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot);
 // its staged copies) every one, each followed by a fresh staged copy of the section's signature
 // pair. Never touches an installed file and schedules nothing.
 void UpdateZeroSuffixFiles(const char* pszEngPath, int nSection);
+
+// Copies pszSource over pszTarget as CopyFileA does (overwriting, FALSE with the last error set
+// on failure), but never leaves pszTarget cut short: the copy is written to a work file beside
+// the target and then renamed over it. A copy that runs out of room, or a run that is stopped
+// half way, leaves the target as it was. When the rename is refused (the target in use, or a
+// target the rename cannot replace) the plain copy is tried, whose failure the caller handles.
+BOOL CopyOverSafely(const char* pszSource, const char* pszTarget);
+
+// Removes the work file of CopyOverSafely that a stopped run may have left in pszDir.
+void RemoveCopyWorkFile(const char* pszDir);

@@ -1,0 +1,59 @@
+// Copies over installed files. The platform's CopyFileA truncates its target before it writes,
+// so a copy that fails half way (a full volume) or a run that is stopped during it leaves the
+// engine file destroyed; and a cut file with a fresh time would then look newer than the package
+// to the next run, which would leave it so.
+#include "deploy.h"
+
+#include "support/support.h"
+
+#include <string.h>
+
+// One work file per directory is enough: runs are serialised and copy one file at a time. The
+// name is short so that it fits beside any target the manifest walk accepts.
+static const char s_szWorkName[] = "~PMCOPY.TMP";
+
+// The work file in the directory of pszTarget; FALSE when that path does not fit.
+static BOOL FormWorkPath(const char* pszTarget, char* szWork)
+{
+    const char* pszSep = MbsRChr(pszTarget, '\\');
+    if (!pszSep)
+        return FALSE;
+    size_t cchDir = (size_t)(pszSep - pszTarget) + 1;
+    if (cchDir + sizeof(s_szWorkName) > MAX_PATH)
+        return FALSE;
+    memcpy(szWork, pszTarget, cchDir);
+    memcpy(szWork + cchDir, s_szWorkName, sizeof(s_szWorkName));
+    return TRUE;
+}
+
+BOOL CopyOverSafely(const char* pszSource, const char* pszTarget)
+{
+    char szWork[MAX_PATH];
+    if (!FormWorkPath(pszTarget, szWork))
+        return CopyFileA(pszSource, pszTarget, FALSE);
+
+    // A work file left by a stopped run is ours to overwrite.
+    SetFileAttributesA(szWork, FILE_ATTRIBUTE_NORMAL);
+    if (!CopyFileA(pszSource, szWork, FALSE))
+    {
+        DWORD dwError = GetLastError();
+        DeleteFileA(szWork);
+        SetLastError(dwError);
+        return FALSE;
+    }
+    if (MoveFileExA(szWork, pszTarget, MOVEFILE_REPLACE_EXISTING))
+        return TRUE;
+    // Refused, as a rename over a file in use is: the plain copy fails the same way without
+    // touching the target, and reports the reason the caller logs and stages on.
+    DeleteFileA(szWork);
+    return CopyFileA(pszSource, pszTarget, FALSE);
+}
+
+void RemoveCopyWorkFile(const char* pszDir)
+{
+    char szWork[MAX_PATH];
+    if (!JoinEntryPath(szWork, pszDir, s_szWorkName, NULL) || !PathExists(szWork))
+        return;
+    SetFileAttributesA(szWork, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(szWork);
+}
