@@ -124,6 +124,30 @@ static int SetDefaultEngineDir(RUN_STATE* pRun, BOOL bFirstInstall)
     return 0;
 }
 
+// A file where the engine directory or one of its parents should be: nothing could be copied
+// into it, and a run that went on would record a directory that is not there.
+static int RefuseFileInTheWay(RUN_STATE* pRun)
+{
+    char szPath[MAX_PATH];
+    lstrcpynA(szPath, pRun->szEngPath, sizeof(szPath));
+    for (;;)
+    {
+        DWORD dwAttr = g_pfnGetFileAttributesA(szPath);
+        if (dwAttr != INVALID_FILE_ATTRIBUTES)
+        {
+            if (dwAttr & FILE_ATTRIBUTE_DIRECTORY)
+                return 0;
+            return RefuseEngineDir(pRun,
+                                   "Orvane: Invalid Scan Engine path [%s], a file is in the way\n",
+                                   pRun->szEngPath);
+        }
+        char* pSep = MbsRChr(szPath, '\\');
+        if (!pSep || pSep == szPath || pSep[-1] == ':')
+            return 0;
+        *pSep = '\0';
+    }
+}
+
 int ResolveFirstInstallEngineDir(RUN_STATE* pRun)
 {
     int nExit;
@@ -159,7 +183,7 @@ int ResolveFirstInstallEngineDir(RUN_STATE* pRun)
     }
     if (!IsSingleBytePath(pRun->szEngPath))
         return RefuseEngineDir(pRun, s_szLocalized, pRun->szEngPath);
-    return 0;
+    return RefuseFileInTheWay(pRun);
 }
 
 int ResolveUpdateEngineDir(RUN_STATE* pRun, BOOL* pbFromRecord)
@@ -221,5 +245,5 @@ int ResolveUpdateEngineDir(RUN_STATE* pRun, BOOL* pbFromRecord)
     }
     if (!IsSingleBytePath(pRun->szEngPath))
         return RefuseEngineDir(pRun, s_szLocalized, pRun->szEngPath);
-    return 0;
+    return RefuseFileInTheWay(pRun);
 }
