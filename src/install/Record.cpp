@@ -104,6 +104,19 @@ static BOOL WriteProductList(RUN_STATE* pRun, const char* szNewList)
     return TRUE;
 }
 
+// TRUE when ProductList is stored as an expandable or multi-string text instead of REG_SZ.
+static BOOL IsListStoredAsOtherText()
+{
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, REG_SCANENGINE, 0, KEY_QUERY_VALUE | PELMORA_KEY_VIEW,
+                      &hKey) != ERROR_SUCCESS)
+        return FALSE;
+    DWORD dwType = REG_NONE;
+    LONG lResult = RegQueryValueExA(hKey, "ProductList", NULL, &dwType, NULL, NULL);
+    RegCloseKey(hKey);
+    return lResult == ERROR_SUCCESS && (dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ);
+}
+
 // The list after adding this product: the stored text with the name and one bar appended, or a
 // fresh |NAME| when there is none. Empty when the result would not fit, or when a stored list is
 // there but too long to have been read (appending to it blindly would lose it).
@@ -117,11 +130,20 @@ static void FormNewProductList(RUN_STATE* pRun, char* szNewList)
     else
     {
         char szProbe[MAX_PATH];
-        if (pRun->pReg->GetString(s_szEmpty, s_szEmpty, "ProductList", s_szEmpty, szProbe,
-                                  sizeof(szProbe)) == ERROR_MORE_DATA)
+        LONG lProbe = pRun->pReg->GetString(s_szEmpty, s_szEmpty, "ProductList", s_szEmpty, szProbe,
+                                            sizeof(szProbe));
+        if (lProbe == ERROR_MORE_DATA)
         {
             WriteLog("Orvane: ProductList in reg is longer than %d characters, left as it is\n",
                      MAX_PATH - 1);
+            szNewList[0] = '\0';
+            return;
+        }
+        // A list stored as another text type may still name other products; a fresh |NAME|
+        // over it would drop them. A number names none and is replaced.
+        if (lProbe == ERROR_INVALID_DATATYPE && IsListStoredAsOtherText())
+        {
+            WriteLog("Orvane: ProductList in reg is not a string, left as it is\n");
             szNewList[0] = '\0';
             return;
         }
