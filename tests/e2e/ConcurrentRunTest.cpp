@@ -1,4 +1,5 @@
 // Runs started together by different products' setups.
+#include "FlowSupport.h"
 #include "Harness.h"
 
 #include "install/install.h"
@@ -67,6 +68,54 @@ TEST_F(ConcurrentRun, TwoProductsAtOnceBothRegisterAndCount)
     std::string strList = StoredString("ProductList");
     EXPECT_TRUE(strList == "|A|B|" || strList == "|B|A|") << strList;
     EXPECT_EQ(2u, StoredDword("ReferenceCount"));
+}
+
+// Two products' updates at once on Windows 98, the engine DLL in use: both wait for the restart,
+// both are counted once, and WININIT.INI and AUTOEXEC.BAT carry one request and one entry each.
+TEST_F(ConcurrentRun, TwoUpdatesAtOnceOn98WithTheEngineInUse)
+{
+    REQUIRE_WINE();
+    flow::SetRecordView("win98");
+    HKEY hKey;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                           "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                                           KEY_SET_VALUE, &hKey));
+    RegSetValueExA(hKey, "PendingFileRenameOperations", 0, REG_SZ, (const BYTE*)"x", 2);
+    RegCloseKey(hKey);
+    harness::RunOptions opts;
+    opts.strWindows = "win98";
+    opts.strCurDir = flow::SamplePackage("pkg");
+    std::string strEng = harness::TestDir() + "\\eng";
+    ASSERT_EQ(0u, harness::RunPelmora("/PROD:A /PATH:" + strEng, opts));
+
+    opts.strCurDir = flow::NewerOskaPackage("newpkg");
+    std::string strDll = strEng + "\\Osk32dll.dll";
+    flow::HeldFile held(strDll);
+    ASSERT_TRUE(held.IsHeld());
+    PROCESS_INFORMATION piB, piC;
+    ASSERT_TRUE(harness::StartPelmora("/PROD:B", opts, &piB));
+    ASSERT_TRUE(harness::StartPelmora("/PROD:C", opts, &piC));
+    EXPECT_EQ(2u, harness::WaitForExit(&piB, 120000));
+    EXPECT_EQ(2u, harness::WaitForExit(&piC, 120000));
+
+    std::string strList = flow::RecStr(flow::s_szKey, "ProductList");
+    EXPECT_TRUE(strList == "|A|B|C|" || strList == "|A|C|B|") << strList;
+    EXPECT_EQ(3u, flow::RecDword("ReferenceCount"));
+    std::string strTarget = harness::ShortUpper(strDll);
+    std::string strWinInit = harness::ReadFileBytes(harness::WinInitPath());
+    std::string strDelete = "NUL=" + strTarget + "\r\n";
+    size_t nAt = strWinInit.find(strDelete);
+    EXPECT_NE(std::string::npos, nAt) << strWinInit;
+    EXPECT_EQ(std::string::npos, strWinInit.find(strDelete, nAt + 1)) << "requested twice";
+    std::string strAutoexec = harness::ReadFileBytes("C:\\AUTOEXEC.BAT");
+    size_t nSet = strAutoexec.find("SET AVENGINE=");
+    EXPECT_NE(std::string::npos, nSet) << strAutoexec;
+    EXPECT_EQ(std::string::npos, strAutoexec.find("SET AVENGINE=", nSet + 1)) << strAutoexec;
+
+    held.Release();
+    ASSERT_TRUE(harness::Restart());
+    EXPECT_TRUE(flow::SameContent(opts.strCurDir + "\\Osk32dll.dll", strDll));
+    EXPECT_FALSE(harness::FileExists(strDll + "000"));
 }
 
 } // namespace
