@@ -96,20 +96,26 @@ static BOOL ShouldStage(const char* pszName)
 
 static void StageEntry(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
 {
+    // A staged copy that is up to date stands, but it still needs its request: a run stopped
+    // between the copy and the request left it without one, and the restart would then never
+    // put it in place. The request is not made twice (ScheduleReplacement looks first).
+    BOOL bStands = FALSE;
     if (PathExists(pEntry->szStaged))
     {
         WriteLog("Orvane: ZeroSuffix file %s exists\n", pEntry->szStaged);
-        if (!pPass->bStagedCopies && !IsSourceNewer(pEntry->szStaged, pEntry->szSource))
-            return;
+        bStands = !pPass->bStagedCopies && !IsSourceNewer(pEntry->szStaged, pEntry->szSource);
     }
-    SetFileAttributesA(pEntry->szStaged, FILE_ATTRIBUTE_NORMAL);
-    if (!CopyOverSafely(pEntry->szSource, pEntry->szStaged))
+    if (!bStands)
     {
-        WriteLog("Orvane: Can't CopyFile to temp location from [%s] to [%s] with error [%d]\n",
-                 pEntry->szSource, pEntry->szStaged, (int)GetLastError());
-        return;
+        SetFileAttributesA(pEntry->szStaged, FILE_ATTRIBUTE_NORMAL);
+        if (!CopyOverSafely(pEntry->szSource, pEntry->szStaged))
+        {
+            WriteLog("Orvane: Can't CopyFile to temp location from [%s] to [%s] with error [%d]\n",
+                     pEntry->szSource, pEntry->szStaged, (int)GetLastError());
+            return;
+        }
+        DecryptCopiedFile(pEntry->szStaged);
     }
-    DecryptCopiedFile(pEntry->szStaged);
     ScheduleReplacement(pEntry->szStaged, pEntry->szTarget, pPass->regBuf.pszRegBuf);
 
     if (pPass->nSection == SECTION_FILES)

@@ -88,7 +88,9 @@ void ExpectSameState(const MachineState& want, const MachineState& got)
     {
         auto it = got.files.find(f.first);
         if (it != got.files.end())
+        {
             EXPECT_TRUE(f.second == it->second) << f.first << " differs";
+        }
     }
     EXPECT_EQ(want.strPath, got.strPath);
     EXPECT_EQ(want.strAvEngine, got.strAvEngine);
