@@ -34,6 +34,34 @@ BOOL Is9xOnlyFile(const char* pszName)
     return FALSE;
 }
 
+// The platform opens a device for a path whose last component is a device name, whatever
+// directory stands before it and with any extension ("C:\Eng\nul.dll" is the null device, "lpt1.x"
+// the printer port): such a copy would write outside the engine directory, or read a port. Checked
+// for every component, as no directory of such a name can be made either.
+static BOOL IsDeviceComponent(const char* pComp, size_t cchComp)
+{
+    static const char* const s_apszDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    size_t cchBase = 0;
+    while (cchBase < cchComp && pComp[cchBase] != '.')
+        cchBase++;
+    while (cchBase > 0 && pComp[cchBase - 1] == ' ')
+        cchBase--;
+    char szBase[8];
+    if (cchBase == 0 || cchBase >= sizeof(szBase))
+        return FALSE;
+    for (size_t i = 0; i < cchBase; i++)
+    {
+        char ch = pComp[i];
+        szBase[i] = (ch >= 'a' && ch <= 'z') ? (char)(ch - 'a' + 'A') : ch;
+    }
+    szBase[cchBase] = '\0';
+    for (const char* pszDevice : s_apszDevices)
+        if (strcmp(szBase, pszDevice) == 0)
+            return TRUE;
+    return cchBase == 4 && (strncmp(szBase, "COM", 3) == 0 || strncmp(szBase, "LPT", 3) == 0) &&
+           szBase[3] >= '1' && szBase[3] <= '9';
+}
+
 BOOL IsContainedFileName(const char* pszName)
 {
     if (pszName[0] == '\\' || pszName[0] == '/')
@@ -56,6 +84,8 @@ BOOL IsContainedFileName(const char* pszName)
             pEnd += (IsDBCSLeadByte((BYTE)*pEnd) && pEnd[1]) ? 2 : 1;
         }
         if (bDot && bOnlyDots)
+            return FALSE;
+        if (IsDeviceComponent(p, (size_t)(pEnd - p)))
             return FALSE;
         p = *pEnd ? pEnd + 1 : pEnd;
     }

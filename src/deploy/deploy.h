@@ -64,7 +64,8 @@ struct MANIFEST_ENTRY
 typedef BOOL (*PFN_MANIFEST_ENTRY)(const MANIFEST_ENTRY* pEntry, void* pContext);
 
 // TRUE when pszName stays inside the directory it is joined to: no drive or colon, no leading
-// separator, no component made of dots (and blanks) only.
+// separator, no component made of dots (and blanks) only, no device name (CON, NUL, COM1 ...,
+// with or without an extension) as a component.
 BOOL IsContainedFileName(const char* pszName);
 
 // Joins pszDir, a backslash (unless pszDir already ends in one) and pszName, then pszSuffix

@@ -760,4 +760,49 @@ TEST_F(SectionCopy, CommonSectionFileInUseNextToAStagedCopy)
     EXPECT_FALSE(harness::FileExists(Staged("Common.dll")));
 }
 
+TEST_F(SectionCopy, DeviceNamesInTheManifestAreRefusedAndNothingIsReportedCopied)
+{
+    // A device name opens the device in any directory and with any extension: the copy would
+    // "succeed" into the null device or send the file to a port, and an engine section would
+    // count as updated on a file that is not there.
+    const char* const apszDevices[] = {"nul.dll",  "NUL",      "Con",     "aux.txt", "COM1",
+                                       "lpt1.dll", "PRN .dll", "CONOUT$", "sub\\nul"};
+    for (int nSection : {SECTION_FILES, SECTION_OSKA})
+    {
+        SCOPED_TRACE(nSection);
+        g_dwOSType = OSID_W2K;
+        std::string strText = std::string("[") + GetSectionName(nSection) + "]\r\n";
+        int n = 0;
+        for (const char* psz : apszDevices)
+            strText += "d" + std::to_string(n++) + "=" + psz + "\r\n";
+        strText += "c=Common.dll\r\n";
+        WriteManifest(strText);
+        PlaceText(Pkg("Common.dll"), "new common", DAY);
+        PlaceText(Eng("Common.dll"), "old common", 0);
+
+        CopyPass(nSection);
+
+        // Every walk logs its refusals: the engine section is walked three times.
+        for (const char* psz : apszDevices)
+            EXPECT_EQ(nSection == SECTION_OSKA ? 3 : 1,
+                      CountOf(m_msgs, std::string("Orvane: file [") + psz + "] in " +
+                                          GetSectionLabel(nSection) +
+                                          " section would leave its directory, refused\n"))
+                << psz;
+        EXPECT_EQ(1, CountPrefix(m_msgs, "Orvane: File Copy from ["));
+        EXPECT_EQ(1, CountOf(m_msgs, CopiedLine("Common.dll")));
+        // The engine section counts as updated on the one real file only.
+        EXPECT_EQ(nSection == SECTION_OSKA ? 1 : 0, CountPrefix(m_msgs, "Orvane: source file "));
+        if (nSection == SECTION_OSKA)
+            EXPECT_EQ(1, CountOf(m_msgs, "Orvane: source file " + Pkg("Common.dll") +
+                                             " is the latest, copy the entire OSKA section \n"));
+        EXPECT_EQ("new common", Content(Eng("Common.dll")));
+    }
+    for (const char* psz : {"COM10", "NULL.dll", "conx", "console.dll", "LPT0", "xnul.dll", "aux_"})
+    {
+        SCOPED_TRACE(psz);
+        EXPECT_TRUE(IsContainedFileName(psz));
+    }
+}
+
 } // namespace
