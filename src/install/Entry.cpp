@@ -10,26 +10,6 @@ void LogEndBanner()
     WriteLog("------------------- End -----------------------\n\n");
 }
 
-const char* GetArgumentText(const char* pszCommandLine)
-{
-    const char* p = pszCommandLine;
-    if (*p == '"')
-    {
-        // A quoted program name runs to the next quote and may hold blanks.
-        p++;
-        while (*p && *p != '"')
-            p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1;
-        if (*p == '"')
-            p++;
-    }
-    // The rest of the name (also after a closing quote) up to the first blank or control.
-    while ((BYTE)*p > ' ')
-        p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1;
-    while (*p && (BYTE)*p <= ' ')
-        p++;
-    return p;
-}
-
 // The bad-argument way out, exit code 5.
 static int ExitBadArguments(RUN_STATE* pRun)
 {

@@ -4,13 +4,8 @@
 
 #include <windows.h>
 
-// Engine sets (g_dwEngIDs).
-enum
-{
-    OSKA_ONLY = 1,
-    BRIN_ONLY = 2,
-    BOTH_OSKA_BRIN = 3,
-};
+// Engine sets, the flags the parser sets, GetArgumentText and ParseCmdLine.
+#include "ArgText.h"
 
 // Resource ids.
 #include "../../res/resource.h"
@@ -18,12 +13,8 @@ enum
 #include "../RegClass/RegClass.h"
 
 // Process-wide flags and values.
-extern BOOL g_bSilent;      // 1: no message boxes, no usage dialog after bad arguments
-extern BOOL g_bDefaultArgs; // default mode: no leading "/", or /NS alone
-extern BOOL g_bCfgMode;     // /CFG configuration mode
-extern BOOL g_bUsageOnly;   // /? : show the usage dialog only
-extern DWORD g_dwEngIDs;    // engine set
-extern DWORD g_dwOSType;    // platform id, set once per run
+extern BOOL g_bUsageOnly; // /? : show the usage dialog only
+extern DWORD g_dwOSType;  // platform id, set once per run
 extern char g_szFileList[MAX_PATH];
 
 // Gives every process-wide flag its initial value (a run starts from these).
@@ -50,19 +41,11 @@ struct RUN_STATE
     char szProductList[MAX_PATH]; // ProductList as stored when the update started
 };
 
-// The argument text of a full command line: the program name removed (a quoted name runs to the
-// next quote), and every character of code 32 or less after it skipped.
-const char* GetArgumentText(const char* pszCommandLine);
-
 // The End banner that closes every way out of a run but the r80 one.
 void LogEndBanner();
 
 // Runs the program on the argument text and returns the exit code.
 int PelmoraMain(HINSTANCE hInstance, const char* pszArgText);
-
-// Interprets pszCmdLine. Fills szProductName and szPath (MAX_PATH each, upper-cased name, path in
-// its own case) and writes *pbAddRefCount. Returns 0 when the text is acceptable, -1 when not.
-int ParseCmdLine(const char* pszCmdLine, char* szProductName, BOOL* pbAddRefCount, char* szPath);
 
 // Configuration mode on the text after "/CFG". On success szPath receives the engine directory
 // named by the configuration file and the result is 0; -1 takes the bad-argument way out.

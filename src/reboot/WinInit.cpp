@@ -3,24 +3,10 @@
 // section and an edit made by another installer at the same moment makes ours fail instead of
 // being lost.
 #include "reboot.h"
+#include "WinInitText.h"
 
 #include <stdio.h>
 #include <string.h>
-
-static const char s_szRenameHeader[] = "[Rename]\r\n";
-#define RENAME_HEADER_LEN (sizeof(s_szRenameHeader) - 1)
-
-// The header as the system's own reader expects it: this letter case, CR and LF. The search is
-// bounded by the file's size, so a NUL byte inside the file cannot end it early.
-static BYTE* FindRenameHeader(BYTE* pView, DWORD cbFile)
-{
-    for (DWORD i = 0; cbFile >= RENAME_HEADER_LEN && i <= cbFile - RENAME_HEADER_LEN; i++)
-    {
-        if (memcmp(pView + i, s_szRenameHeader, RENAME_HEADER_LEN) == 0)
-            return pView + i;
-    }
-    return NULL;
-}
 
 BOOL AddWinInitRename(const char* pszSource, const char* pszDest)
 {
@@ -54,7 +40,7 @@ BOOL AddWinInitRename(const char* pszSource, const char* pszDest)
     // The mapping must hold the old content, a header and the line; a size that cannot be
     // expressed in 32 bits leaves the file as it is.
     if ((dwOldSize == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || dwSizeHigh != 0 ||
-        dwOldSize > MAXDWORD - (DWORD)cchEntry - RENAME_HEADER_LEN)
+        dwOldSize > MAXDWORD - (DWORD)cchEntry - WININIT_RENAME_HEADER_LEN)
     {
         CloseHandle(hFile);
         return FALSE;
@@ -64,30 +50,14 @@ BOOL AddWinInitRename(const char* pszSource, const char* pszDest)
     DWORD dwNewSize = dwOldSize;
     // Growing the mapping grows the file; the new bytes read as zero.
     HANDLE hMap = CreateFileMappingA(hFile, NULL, PAGE_READWRITE, 0,
-                                     dwOldSize + (DWORD)cchEntry + RENAME_HEADER_LEN, NULL);
+                                     dwOldSize + (DWORD)cchEntry + WININIT_RENAME_HEADER_LEN, NULL);
     if (hMap)
     {
         BYTE* pView = (BYTE*)MapViewOfFile(hMap, FILE_MAP_WRITE, 0, 0, 0);
         if (pView)
         {
-            DWORD dwEnd = dwOldSize;
-            BYTE* pInsert;
-            BYTE* pHeader = FindRenameHeader(pView, dwOldSize);
-            if (pHeader)
-            {
-                // Directly under the header, so the line added last is carried out first.
-                pInsert = pHeader + RENAME_HEADER_LEN;
-                memmove(pInsert + cchEntry, pInsert, dwOldSize - (DWORD)(pInsert - pView));
-            }
-            else
-            {
-                memcpy(pView + dwEnd, s_szRenameHeader, RENAME_HEADER_LEN);
-                dwEnd += RENAME_HEADER_LEN;
-                pInsert = pView + dwEnd;
-            }
-            memcpy(pInsert, szEntry, (size_t)cchEntry);
+            dwNewSize = InsertWinInitLine(pView, dwOldSize, szEntry, (DWORD)cchEntry);
             UnmapViewOfFile(pView);
-            dwNewSize = dwEnd + (DWORD)cchEntry;
             bWritten = TRUE;
         }
         CloseHandle(hMap);

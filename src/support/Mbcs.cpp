@@ -1,6 +1,6 @@
 // Multibyte helpers over the ANSI code page. Every search, comparison and upper-casing that must
 // not mistake a trail byte for a character of its own goes through these.
-#include "support.h"
+#include "mbcs.h"
 
 #include <string.h>
 

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "mbcs.h"
+
 // ---------------------------------------------------------------------------------------------
 // Platform ids returned by GetCurrentOSType and kept in g_dwOSType.
 enum
@@ -32,10 +34,7 @@ enum
 // Banner state: -1 until the Start banner has been written, then 1 for the rest of the process.
 extern int g_nLogState;
 
-// Formats the message printf-style (%s, %d, %02d and %I64u among others) and appends it to the
-// log after a time prefix. Writes the Start banner and the date line before the first message
-// of the process. Never fails towards the caller: a message that cannot be written is lost.
-void WriteLog(const char* pszFormat, ...);
+// WriteLog (mbcs.h) formats a message and appends it to the log.
 
 // Fills szPath (MAX_PATH) with the full path of MorSetup.log. Returns FALSE when no directory
 // yields a path that fits.
@@ -55,25 +54,7 @@ BOOL PathExists(const char* pszPath);
 DWORD GetCurrentOSType();
 
 // ---------------------------------------------------------------------------------------------
-// Multibyte rules of the ANSI code page. A lead byte and its trail byte form one character; a
-// match never starts on a trail byte, and upper-casing leaves double-byte characters alone.
-
-// TRUE when the byte at pszStr[nIndex] is the trail byte of a double-byte character.
-BOOL MbsIsTrailByte(const char* pszStr, size_t nIndex);
-
-// First occurrence of pszFind in pszStr that starts on a character boundary, or NULL.
-char* MbsStr(const char* pszStr, const char* pszFind);
-
-// First and last occurrence of the single-byte character ch, on character boundaries, or NULL.
-char* MbsChr(const char* pszStr, char ch);
-char* MbsRChr(const char* pszStr, char ch);
-
-// Upper-cases the single-byte characters of pszStr in place; the length never changes.
-void MbsUpper(char* pszStr);
-
-// Bounded copy that always terminates: copies at most cchDest - 1 bytes and never splits a
-// double-byte character. Returns FALSE when the source had to be cut.
-BOOL MbsCopy(char* pszDest, size_t cchDest, const char* pszSrc);
+// Multibyte rules of the ANSI code page: see mbcs.h.
 
 // ---------------------------------------------------------------------------------------------
 // The platform seam: the few calls whose outcomes the test platform cannot produce. Production

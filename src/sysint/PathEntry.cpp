@@ -1,7 +1,5 @@
 // The engine directory's entry in the system PATH of NT-family systems and Windows ME.
-#include "sysint.h"
-
-#include "support/support.h"
+#include "PathEntry.h"
 
 #include <string.h>
 

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "PathEntry.h"
+
 // ---------------------------------------------------------------------------------------------
 // The engine environment.
 
@@ -14,16 +16,7 @@
 void SetRegistryAndService(const char* pszEngPath, const char* pszProductName);
 
 // ---------------------------------------------------------------------------------------------
-// The PATH entry.
-
-// Takes every earlier occurrence of pszEntry (";" and the short path) out of the PATH text in
-// pszValue and appends pszEntry once at the end. An occurrence counts only when it is a whole
-// entry, followed by ";" or the end of the text: an entry that merely begins with the same text
-// (a subdirectory of the engine directory) is kept whole. The search follows the multibyte rules
-// of the ANSI code page and is case-sensitive. cbValue is the size of the buffer; when the edited
-// text with its NUL would not fit, the value is left unchanged and a line is logged. Returns the
-// length of the value in bytes, without the NUL.
-DWORD AppendUniquePathEntry(char* pszValue, DWORD cbValue, const char* pszEntry);
+// The PATH entry: AppendUniquePathEntry (PathEntry.h).
 
 // ---------------------------------------------------------------------------------------------
 // C:\AUTOEXEC.BAT on Windows 95/98. Both editors read and write in text mode (CR LF in the file).

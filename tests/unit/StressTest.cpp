@@ -52,42 +52,6 @@ TEST_F(Stress, ArgumentTextParsesToBoundedCleanFields)
     EXPECT_GT(nAccepted, nCases / 50) << "of " << nCases;
 }
 
-// A random WININIT.INI: sections and lines of any length, the header in other forms (other
-// case, LF alone, inside a line), NUL and control bytes, a last line without its end.
-std::string RandomWinInit(Rng& rng)
-{
-    static const char* const s_apszPieces[] = {"[Rename]\r\n",
-                                               "[rename]\r\n",
-                                               "[Rename]\n",
-                                               "[Rename]",
-                                               "[Boot]\r\n",
-                                               "NUL=C:\\A.DLL\r\n",
-                                               "C:\\B.DLL=C:\\B.DLL000\r\n",
-                                               "\r\n",
-                                               "\n",
-                                               "\r",
-                                               "x[Rename]\r\n",
-                                               "[Rename]\r\r\n"};
-    size_t cchTarget = rng.Percent(5) ? rng.Range(4096, 70000) : rng.Range(0, 300);
-    std::string str;
-    while (str.size() < cchTarget)
-    {
-        switch (rng.Below(4))
-        {
-        case 0:
-            str += rng.Pick(s_apszPieces);
-            break;
-        case 1:
-            str += (char)rng.Below(32);
-            break;
-        default:
-            str += rng.Printable(rng.Range(1, 60));
-            break;
-        }
-    }
-    return str;
-}
-
 TEST_F(Stress, WinInitRenameKeepsEveryEarlierByte)
 {
     const std::string strWinInit = harness::WinInitPath();
@@ -98,7 +62,7 @@ TEST_F(Stress, WinInitRenameKeepsEveryEarlierByte)
         SCOPED_TRACE(stress::CaseTrace(uSeed, i));
         Rng rng(uSeed, (uint32_t)i);
         bool bExists = rng.Below(8) != 0;
-        std::string strBefore = bExists ? RandomWinInit(rng) : std::string();
+        std::string strBefore = bExists ? stress::RandomWinInit(rng) : std::string();
         DeleteFileA(strWinInit.c_str());
         if (bExists)
         {
@@ -124,13 +88,7 @@ TEST_F(Stress, WinInitRenameKeepsEveryEarlierByte)
             continue;
         }
         ASSERT_TRUE(bResult);
-        size_t nHeader = strBefore.find("[Rename]\r\n");
-        std::string strExpected;
-        if (nHeader == std::string::npos)
-            strExpected = strBefore + "[Rename]\r\n" + strLine;
-        else
-            strExpected =
-                strBefore.substr(0, nHeader + 10) + strLine + strBefore.substr(nHeader + 10);
+        std::string strExpected = stress::ExpectedWinInit(strBefore, strLine);
         ASSERT_EQ(strExpected.size(), strAfter.size());
         EXPECT_TRUE(strExpected == strAfter)
             << "first difference at byte "

@@ -1,0 +1,18 @@
+// The [Rename] line of WININIT.INI placed into the file's content: pure byte work over a buffer
+// the caller owns (the file mapping in WinInit.cpp), kept apart so that it also builds natively
+// for the sanitizer run in tests/host/.
+#pragma once
+
+#include "../support/mbcs.h"
+
+// The section header as the system's own reader expects it: this letter case, CR and LF.
+#define WININIT_RENAME_HEADER "[Rename]\r\n"
+#define WININIT_RENAME_HEADER_LEN (sizeof(WININIT_RENAME_HEADER) - 1)
+
+// Inserts the cchLine bytes at pLine into the content pView[0, cbOld): directly under the first
+// "[Rename]\r\n" header, so the line added last is carried out first, or after a header appended
+// at the end when the content has none. The search is bounded by cbOld, so a NUL byte inside the
+// content cannot end it early. pView must have room for cbOld + cchLine +
+// WININIT_RENAME_HEADER_LEN bytes; what lies beyond the returned size is left as it was.
+// Returns the size of the new content.
+DWORD InsertWinInitLine(BYTE* pView, DWORD cbOld, const char* pLine, DWORD cchLine);
