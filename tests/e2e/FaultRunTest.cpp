@@ -125,7 +125,12 @@ TEST_F(FaultRun, ReadOnlyInstalledFileIsReplacedOrStagedAndTheRestartReplacesIt)
     ASSERT_NE(INVALID_HANDLE_VALUE, hTouch);
     FILETIME ft;
     GetSystemTimeAsFileTime(&ft);
-    ((ULARGE_INTEGER*)&ft)->QuadPart += 10000000ull * 3600; // an hour ahead of the installed copy
+    ULARGE_INTEGER uli;
+    uli.LowPart = ft.dwLowDateTime;
+    uli.HighPart = ft.dwHighDateTime;
+    uli.QuadPart += 10000000ull * 3600; // an hour ahead of the installed copy
+    ft.dwLowDateTime = uli.LowPart;
+    ft.dwHighDateTime = uli.HighPart;
     SetFileTime(hTouch, NULL, NULL, &ft);
     CloseHandle(hTouch);
     ASSERT_TRUE(SetFileAttributesA(strDll.c_str(), FILE_ATTRIBUTE_READONLY));
@@ -447,8 +452,10 @@ TEST_F(FaultRun, VolumeThatFillsDuringTheCopyLeavesNoInstalledFileDamaged)
     ASSERT_TRUE(GetDiskFreeSpaceExA("X:\\", &free, &total, &totalFree));
     ULONGLONG ullKeep = 1536ull * 1024;
     if (free.QuadPart > ullKeep)
+    {
         ASSERT_TRUE(harness::WriteFileBytes("X:\\filler",
                                             std::string((size_t)(free.QuadPart - ullKeep), 'F')));
+    }
 
     DWORD dwExit = Run("/PROD:B", strBig);
     DeleteFileA("X:\\filler");
@@ -483,7 +490,9 @@ TEST_F(FaultRun, VolumeThatFillsDuringTheCopyLeavesNoInstalledFileDamaged)
         else
             ADD_FAILURE() << "damaged: " << data.size() << " bytes";
         if (harness::FileExists(strTarget + "000"))
+        {
             EXPECT_TRUE(SameContent(strBig + "\\" + strName, strTarget + "000"));
+        }
     }
     EXPECT_GT(nReplaced, 0);
     EXPECT_GT(nKept, 0);

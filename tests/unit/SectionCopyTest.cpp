@@ -794,8 +794,10 @@ TEST_F(SectionCopy, DeviceNamesInTheManifestAreRefusedAndNothingIsReportedCopied
         // The engine section counts as updated on the one real file only.
         EXPECT_EQ(nSection == SECTION_OSKA ? 1 : 0, CountPrefix(m_msgs, "Orvane: source file "));
         if (nSection == SECTION_OSKA)
+        {
             EXPECT_EQ(1, CountOf(m_msgs, "Orvane: source file " + Pkg("Common.dll") +
                                              " is the latest, copy the entire OSKA section \n"));
+        }
         EXPECT_EQ("new common", Content(Eng("Common.dll")));
     }
     for (const char* psz : {"COM10", "NULL.dll", "conx", "console.dll", "LPT0", "xnul.dll", "aux_"})

@@ -240,7 +240,7 @@ inline void CheckConfigCase(Rng& rng, const std::string& strDir, bool bDoubleByt
     std::string strLast = msgs.empty() ? "" : msgs.back();
 
     ASSERT_TRUE(nResult == 0 || nResult == -1) << nResult;
-    CheckField(product, "product name");
+    ASSERT_EQ("", stress::FieldFault(product, "product name"));
     for (size_t i = MAX_PATH; i < path.size(); i++)
         ASSERT_EQ((char)0xA5, path[i]) << "path written past MAX_PATH at +" << i;
     EXPECT_TRUE(bAddRef == 0 || bAddRef == 1) << bAddRef;
