@@ -19,24 +19,51 @@ void SetRegistryAndService(const char* pszEngPath, const char* pszProductName);
 // The PATH entry: AppendUniquePathEntry (PathEntry.h).
 
 // ---------------------------------------------------------------------------------------------
-// C:\AUTOEXEC.BAT on Windows 95/98. Both editors read and write in text mode (CR LF in the file).
+// C:\AUTOEXEC.BAT on Windows 95/98.
+//
+// The editors handle the file as bytes. It is read whole (a file larger than 4 MiB is left alone,
+// with a log line) and split into lines at LF; a line keeps its own line-end bytes (CR LF, LF or
+// none) and may be of any length and hold any byte, NUL included. DOS stops reading at the first
+// Ctrl-Z (0x1A): only the text in front of it is edited, the program's lines go in front of it,
+// and the marker and every byte after it are kept as they are. Every other byte of the file is
+// kept, in order; the program's own lines are written with CR LF. A file that would not change
+// is not written.
+//
+// The file is never written in place. The new content goes into the work file C:\AUTOEXEC.$$$,
+// which then replaces C:\AUTOEXEC.BAT in one rename (MoveFileExA through the seam, with
+// MOVEFILE_REPLACE_EXISTING); where MoveFileExA answers ERROR_CALL_NOT_IMPLEMENTED (Windows
+// 95/98) the batch file is deleted and the work file renamed. A replacement that fails (a
+// read-only batch file, one held open by another program) removes the work file and leaves the
+// batch file as it was. At its start every editor settles a work file left by an interrupted
+// run: with the batch file present it is an unfinished rewrite and is removed; with the batch
+// file missing it is a finished rewrite stopped between deletion and rename, and it is put in
+// place (logged) instead of a new file being created. When it cannot be put in place, nothing
+// is created over it.
 
-// Removes every line that holds "SET AVENGINE=", "SET AVENGINE =" or "PROBIT.EXE" (with case).
-// Works from a fresh copy of the batch file in C:\AUTOEXEC.$$$, replacing any work file that an
-// interrupted run left. Returns 1 when the file was rewritten, 0 when the work copy could not be
-// made or either file could not be opened (the batch file then keeps its content).
+// Removes every line that holds "SET AVENGINE=", "SET AVENGINE =" or "PROBIT.EXE" (with case,
+// anywhere in the line, on character boundaries of the ANSI code page) from the text in front of
+// the first Ctrl-Z, and closes an open last line of that text with CR LF. Returns 1 when the batch
+// file holds the result, 0 when it is missing or cannot be read or replaced (it then keeps its
+// content and no work file is left).
 int StripAutoexecLines9x();
 
-// Adds the OEM short path of pszEngPath (the long engine directory) to the first PATH line of the
-// batch file, or appends a PATH line when there is none; creates the file when it is missing.
-// Returns 0 when the batch file cannot be opened or created or the work file cannot be created,
-// else 1.
+// Adds ";" and the OEM short path of pszEngPath (the long engine directory) to the end of the
+// first PATH line, the first line of the text in front of a Ctrl-Z that begins in its first
+// column with "SET PATH", "PATH" or "@PATH" in any letter case. The entry goes in front of the
+// line's own line end; a line without LF gets one (CR LF). A PATH line that already holds the
+// short path is left as it is, and so is one that with the entry and a line end would exceed
+// 2047 characters (logged). Without a PATH line, "PATH=" and the short path are appended without
+// a line end, in front of a Ctrl-Z, after closing an open last line with CR LF. A missing file is
+// created with "PATH=" and the short path and CR LF. Returns 0 when the batch file was missing
+// (created or not) or cannot be read, or the work file cannot be created; else 1, also when the
+// short path is unobtainable (nothing changes) or the final replacement fails (logged).
 int AddMorEngPath9x(const char* pszEngPath);
 
 // The Windows 95/98 (and unknown platform) branch of the engine environment: AVENGINE and the
 // boot-time scanner line in C:\AUTOEXEC.BAT, then the PATH entry. A missing file is created with
-// both lines; in an existing file the old lines are replaced and the scanner line is added only
-// when ShouldAddBootScan (pszProductName) says yes. Every outcome is logged; nothing stops the run.
+// both lines; in an existing file the old lines are removed and the new ones added in one
+// rewrite, the scanner line only when ShouldAddBootScan (pszProductName) says yes. Every outcome
+// is logged; nothing stops the run.
 void SetAutoexecLines9x(const char* pszEngPath, const char* pszProductName);
 
 // Fills szOemPath (MAX_PATH) with the short form of pszEngPath in the OEM code page. Returns FALSE

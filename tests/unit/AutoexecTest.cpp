@@ -51,6 +51,12 @@ class Autoexec : public UnitTest
     std::string m_strShort; // OEM short path of m_strEngDir
 };
 
+// A text with NUL bytes in it, whole.
+template <size_t N> std::string Bytes(const char (&sz)[N])
+{
+    return std::string(sz, N - 1);
+}
+
 struct EditCase
 {
     const char* pszName;
@@ -96,6 +102,24 @@ TEST_F(Autoexec, StripKeepsOtherContentByteForByte)
         // The caller appends lines next: an open last line is closed first.
         {"last line without line end", "ECHO 1\r\nECHO 2", "ECHO 1\r\nECHO 2\r\n"},
         {"removed last line without line end", "ECHO 1\r\nSET AVENGINE=C:\\X", "ECHO 1\r\n"},
+        // The file is bytes: line ends, NUL and control bytes come through as they are.
+        {"bare LF line ends", "ECHO 1\nSET AVENGINE=C:\\X\nECHO 2\n", "ECHO 1\nECHO 2\n"},
+        {"NUL and control bytes", Bytes("ECHO A\0B\x01\r\nREM \0 PROBIT.EXE\r\nECHO C\x1B\r\n"),
+         Bytes("ECHO A\0B\x01\r\nECHO C\x1B\r\n")},
+        // Lines end at LF only: a bare CR does not end one.
+        {"bare CR inside a line", "ECHO 1\rSET AVENGINE=C:\\X\r\nECHO 2\r\n", "ECHO 2\r\n"},
+        // A whole line goes, however long, and the next line stays whole.
+        {"scanner text past the 255th byte",
+         "REM " + std::string(300, 'x') + " PROBIT.EXE " + std::string(300, 'y') + "\r\nECHO 2\r\n",
+         "ECHO 2\r\n"},
+        {"line longer than 2047 bytes", "ECHO " + std::string(3000, 'x') + "\r\n",
+         "ECHO " + std::string(3000, 'x') + "\r\n"},
+        // DOS stops at the first Ctrl-Z: only the text in front of it is edited.
+        {"Ctrl-Z ends the text",
+         "SET AVENGINE=C:\\X\r\nECHO 1\r\n\x1ASET AVENGINE=C:\\Y\r\nPROBIT.EXE",
+         "ECHO 1\r\n\x1ASET AVENGINE=C:\\Y\r\nPROBIT.EXE"},
+        {"Ctrl-Z inside the last line", "ECHO 1\x1A\r\nrest", "ECHO 1\r\n\x1A\r\nrest"},
+        {"Ctrl-Z alone", "\x1A", "\x1A"},
     };
     for (const EditCase& c : cases)
     {
@@ -151,8 +175,8 @@ TEST_F(Autoexec, StripOfABatchFileInUseFailsAndTheNextRunStartsFromTheLiveFile)
     EXPECT_EQ(0, StripAutoexecLines9x());
     CloseHandle(hFile);
     EXPECT_EQ("SET AVENGINE=C:\\OLD\r\nECHO 1\r\n", ReadBatch());
-    // The work file stays behind, as after an interrupted run.
-    EXPECT_TRUE(harness::FileExists(s_szWork));
+    // The rewrite that could not replace the batch file is discarded.
+    EXPECT_FALSE(harness::FileExists(s_szWork));
 
     WriteBatch("SET AVENGINE=C:\\OLD\r\nECHO 2\r\n");
     EXPECT_EQ(1, StripAutoexecLines9x());
@@ -189,6 +213,23 @@ TEST_F(Autoexec, AddPathEditsTheFirstPathLineOrAppendsOne)
         // An unfinished last line must not swallow the PATH setting.
         {"no PATH line, last line without line end", "ECHO 1", "ECHO 1\r\nPATH=" + s},
         {"a path-like word later in a line", "ECHO PATH\r\n", "ECHO PATH\r\nPATH=" + s},
+        // A PATH line begins a real line: the part of a long line after its 2047th byte does not.
+        {"PATH past the 2047th byte of a line",
+         "REM " + std::string(2043, 'x') + "PATH C:\\X\r\nECHO\r\n",
+         "REM " + std::string(2043, 'x') + "PATH C:\\X\r\nECHO\r\nPATH=" + s},
+        {"bare LF PATH line keeps its LF", "ECHO\nPATH C:\\W\nECHO 2\n",
+         "ECHO\nPATH C:\\W;" + s + "\nECHO 2\n"},
+        {"CR CR LF PATH line keeps its line end", "PATH C:\\W\r\r\n", "PATH C:\\W;" + s + "\r\r\n"},
+        {"PATH line ending in a bare CR", "ECHO\r\nPATH C:\\W\r",
+         "ECHO\r\nPATH C:\\W;" + s + "\r\n"},
+        {"NUL in the PATH line", Bytes("PATH C:\\W\0X\r\n"), Bytes("PATH C:\\W\0X;") + s + "\r\n"},
+        {"short path behind a NUL", Bytes("PATH C:\\W\0;") + s + "\r\n",
+         Bytes("PATH C:\\W\0;") + s + "\r\n"},
+        {"PATH behind a Ctrl-Z is not read", "ECHO 1\r\n\x1APATH C:\\X\r\n",
+         "ECHO 1\r\nPATH=" + s + "\x1APATH C:\\X\r\n"},
+        {"PATH line in front of a Ctrl-Z", "PATH C:\\W\r\n\x1A", "PATH C:\\W;" + s + "\r\n\x1A"},
+        {"PATH line ending at a Ctrl-Z", "PATH C:\\W\x1A\x1A", "PATH C:\\W;" + s + "\r\n\x1A\x1A"},
+        {"open last line ending at a Ctrl-Z", "ECHO 1\x1A", "ECHO 1\r\nPATH=" + s + "\x1A"},
     };
     for (const EditCase& c : cases)
     {
@@ -346,6 +387,17 @@ TEST_F(Autoexec, BranchRewritesTheFileByteForByte)
         {"PATH already holding the short path", "MORVELIN",
          "PATH " + s + ";C:\\WIN\r\nSET AVENGINE=" + s + "\r\n",
          "PATH " + s + ";C:\\WIN\r\n" + strSet + strScan, ""},
+        // The new lines go in front of the Ctrl-Z; it and every byte after it stay.
+        {"Ctrl-Z", "MORVELIN",
+         "ECHO 1\r\nSET AVENGINE=C:\\OLD\r\n" + Bytes("\x1A\0SET AVENGINE=C:\\Y\r\n"),
+         "ECHO 1\r\n" + strSet + strScan + "PATH=" + s + Bytes("\x1A\0SET AVENGINE=C:\\Y\r\n"),
+         "ECHO 1\r\n" + strPathLine + strSet + strScan + Bytes("\x1A\0SET AVENGINE=C:\\Y\r\n")},
+        {"scanner text deep in a long line", "MORVELIN",
+         "REM " + std::string(300, 'x') + " C:\\OLD\\PROBIT.EXE " + std::string(300, 'y') +
+             "\r\nPATH C:\\W\r\n",
+         "PATH C:\\W;" + s + "\r\n" + strSet + strScan, ""},
+        {"bare LF and NUL", "OTHER", Bytes("ECHO \0 1\nPATH C:\\W\n"),
+         Bytes("ECHO \0 1\nPATH C:\\W;") + s + "\n" + strSet, ""},
     };
     for (const auto& c : cases)
     {
@@ -441,6 +493,189 @@ TEST_F(Autoexec, BranchOnAFileInUseAddsNothing)
     std::vector<std::string> msgs = harness::LastRunMessages();
     EXPECT_EQ(-1, harness::FindPrefix(msgs, "Orvane: set AVENGINE to ["));
     EXPECT_GE(harness::FindMessage(msgs, "Orvane: AddMorEngPath9x - start\n"), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// A run stopped part-way, and replacements that fail.
+
+// The states a run stopped at any point can leave: with the batch file present a work file is an
+// unfinished rewrite (StripNeverWritesBackAWorkFileLeftByAnEarlierRun); without it, the finished
+// rewrite of a run stopped between deleting the batch file and renaming the work file, which
+// every entry point puts in place instead of creating a new file.
+TEST_F(Autoexec, ALeftoverWorkFileWithoutTheBatchFileIsPutInPlace)
+{
+    const std::string s = m_strShort;
+    const std::string strWork = "ECHO USER\r\nSET AVENGINE=C:\\OLD\r\nPATH C:\\W\r\n";
+    const std::string strRecovered =
+        "Orvane: C:\\AUTOEXEC.BAT missing, put C:\\AUTOEXEC.$$$ left by an earlier run in its "
+        "place\n";
+    enum
+    {
+        Strip,
+        AddPath,
+        Branch
+    };
+    const struct
+    {
+        const char* pszName;
+        int nRoutine;
+        bool bReadOnly;
+        int nResult;
+        std::string strAfter;
+    } cases[] = {
+        {"strip", Strip, false, 1, "ECHO USER\r\nPATH C:\\W\r\n"},
+        {"add path", AddPath, false, 1,
+         "ECHO USER\r\nSET AVENGINE=C:\\OLD\r\nPATH C:\\W;" + s + "\r\n"},
+        {"branch", Branch, false, -1,
+         "ECHO USER\r\nPATH C:\\W;" + s + "\r\nSET AVENGINE=" + s + "\r\n"},
+        // A read-only leftover (an older version's copy of a read-only batch file) comes back
+        // read-only, and a read-only batch file is not changed.
+        {"strip, read-only", Strip, true, 0, strWork},
+        {"add path, read-only", AddPath, true, 1, strWork},
+        {"branch, read-only", Branch, true, -1, strWork},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        g_nLogState = -1;
+        SetFileAttributesA(s_szBatch, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(s_szBatch);
+        ASSERT_TRUE(harness::WriteFileBytes(s_szWork, strWork));
+        if (c.bReadOnly)
+        {
+            ASSERT_TRUE(SetFileAttributesA(s_szWork, FILE_ATTRIBUTE_READONLY));
+        }
+        switch (c.nRoutine)
+        {
+        case Strip:
+            EXPECT_EQ(c.nResult, StripAutoexecLines9x());
+            break;
+        case AddPath:
+            EXPECT_EQ(c.nResult, AddMorEngPath9x(m_strEngDir.c_str()));
+            break;
+        default:
+            SetAutoexecLines9x(m_strEngDir.c_str(), "OTHER");
+            break;
+        }
+        EXPECT_EQ(c.strAfter, ReadBatch());
+        EXPECT_FALSE(harness::FileExists(s_szWork));
+        EXPECT_EQ(c.bReadOnly, (GetFileAttributesA(s_szBatch) & FILE_ATTRIBUTE_READONLY) != 0);
+        std::vector<std::string> msgs = harness::LastRunMessages();
+        EXPECT_TRUE(harness::HasMessage(msgs, strRecovered));
+        EXPECT_FALSE(
+            harness::HasMessage(msgs, "Orvane: Missing autoexec.bat, create a new one \n"));
+        EXPECT_EQ(-1, harness::FindPrefix(msgs, "Orvane: AddMorEngPath9x - missing file"));
+    }
+
+    // A leftover that cannot be moved (another program holds it) is the only copy of the user's
+    // file: nothing is created over it, and the next run puts it in place.
+    SetFileAttributesA(s_szBatch, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(s_szBatch);
+    ASSERT_TRUE(harness::WriteFileBytes(s_szWork, strWork));
+    HANDLE hWork = CreateFileA(s_szWork, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hWork) << GetLastError();
+    g_nLogState = -1;
+    SetAutoexecLines9x(m_strEngDir.c_str(), "OTHER");
+    CloseHandle(hWork);
+    EXPECT_FALSE(harness::FileExists(s_szBatch));
+    EXPECT_EQ(strWork, harness::ReadFileBytes(s_szWork));
+    std::vector<std::string> msgs = harness::LastRunMessages();
+    EXPECT_GE(harness::FindPrefix(msgs, "Orvane: C:\\AUTOEXEC.BAT missing, fail to put "
+                                        "C:\\AUTOEXEC.$$$ left by an earlier run in its place "
+                                        "error ["),
+              0);
+    EXPECT_FALSE(harness::HasMessage(msgs, "Orvane: Missing autoexec.bat, create a new one \n"));
+    EXPECT_EQ(-1, harness::FindPrefix(msgs, "Orvane: AddMorEngPath9x - missing file"));
+
+    g_nLogState = -1;
+    SetAutoexecLines9x(m_strEngDir.c_str(), "OTHER");
+    EXPECT_EQ("ECHO USER\r\nPATH C:\\W;" + s + "\r\nSET AVENGINE=" + s + "\r\n", ReadBatch());
+    EXPECT_FALSE(harness::FileExists(s_szWork));
+}
+
+BOOL WINAPI MissingMoveFileExA(LPCSTR, LPCSTR, DWORD)
+{
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+
+BOOL WINAPI RefusingMoveFileExA(LPCSTR, LPCSTR, DWORD)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+TEST_F(Autoexec, ReplacementNeverLeavesTheMachineWithoutItsBatchFile)
+{
+    const std::string s = m_strShort;
+    const std::string strBefore = "ECHO 1\r\nSET AVENGINE=C:\\OLD\r\nPATH C:\\W\r\n";
+    const std::string strAfter = "ECHO 1\r\nPATH C:\\W;" + s + "\r\nSET AVENGINE=" + s + "\r\n";
+
+    // Windows 95/98 have no MoveFileEx: the batch file is deleted, then the work file renamed.
+    {
+        SCOPED_TRACE("without MoveFileEx");
+        SeamOverrideMoveFileExA(MissingMoveFileExA);
+        WriteBatch(strBefore);
+        SetAutoexecLines9x(m_strEngDir.c_str(), "OTHER");
+        EXPECT_EQ(strAfter, ReadBatch());
+        EXPECT_FALSE(harness::FileExists(s_szWork));
+        SeamOverrideMoveFileExA(NULL);
+    }
+
+    // Any other refusal is not worked around: the batch file stays as it was, the work file goes.
+    {
+        SCOPED_TRACE("MoveFileEx refused");
+        SeamOverrideMoveFileExA(RefusingMoveFileExA);
+        WriteBatch(strBefore);
+        g_nLogState = -1;
+        EXPECT_EQ(0, StripAutoexecLines9x());
+        EXPECT_EQ(1, AddMorEngPath9x(m_strEngDir.c_str()));
+        EXPECT_EQ(strBefore, ReadBatch());
+        EXPECT_FALSE(harness::FileExists(s_szWork));
+        std::vector<std::string> msgs = harness::LastRunMessages();
+        EXPECT_TRUE(harness::HasMessage(
+            msgs, "Orvane: fail to replace C:\\AUTOEXEC.BAT by C:\\AUTOEXEC.$$$ error [5]\n"));
+        EXPECT_EQ("Orvane: AddMorEngPath9x - end\n", msgs.back());
+        SeamOverrideMoveFileExA(NULL);
+    }
+
+    // A hidden batch file stays hidden.
+    {
+        SCOPED_TRACE("hidden");
+        WriteBatch(strBefore);
+        ASSERT_TRUE(SetFileAttributesA(s_szBatch, FILE_ATTRIBUTE_HIDDEN));
+        SetAutoexecLines9x(m_strEngDir.c_str(), "OTHER");
+        EXPECT_EQ(strAfter, ReadBatch());
+        EXPECT_TRUE(GetFileAttributesA(s_szBatch) & FILE_ATTRIBUTE_HIDDEN);
+    }
+
+    // A file too large to be a batch file is left alone, with a log line.
+    {
+        SCOPED_TRACE("too large");
+        std::string strHuge = strBefore + std::string(4 * 1024 * 1024, 'x');
+        WriteBatch(strHuge);
+        g_nLogState = -1;
+        EXPECT_EQ(0, StripAutoexecLines9x());
+        EXPECT_EQ(0, AddMorEngPath9x(m_strEngDir.c_str()));
+        EXPECT_TRUE(strHuge == ReadBatch());
+        EXPECT_FALSE(harness::FileExists(s_szWork));
+        EXPECT_TRUE(harness::HasMessage(harness::LastRunMessages(),
+                                        "Orvane: C:\\AUTOEXEC.BAT is larger than 4194304 bytes, "
+                                        "leave it unchanged\n"));
+    }
+
+    // A file that would not change is not rewritten.
+    {
+        SCOPED_TRACE("nothing to change");
+        SeamOverrideMoveFileExA(RefusingMoveFileExA);
+        WriteBatch(strAfter);
+        g_nLogState = -1;
+        SetAutoexecLines9x(m_strEngDir.c_str(), "OTHER");
+        EXPECT_EQ(strAfter, ReadBatch());
+        EXPECT_EQ(-1, harness::FindPrefix(harness::LastRunMessages(), "Orvane: fail to replace"));
+        SeamOverrideMoveFileExA(NULL);
+    }
 }
 
 } // namespace

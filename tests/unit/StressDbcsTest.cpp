@@ -2,6 +2,7 @@
 // texts, with trail bytes that equal "\" or a letter, which a byte-wise search mistakes.
 #include "UnitFixture.h"
 
+#include "StressAutoexec.h"
 #include "StressGen.h"
 
 #include <string>
@@ -50,6 +51,24 @@ TEST_F(StressDbcs, ArgumentTextParsesToBoundedCleanFields)
         stress::CheckArgumentCase(rng, true, &nAccepted);
     }
     EXPECT_GT(nAccepted, nCases / 50) << "of " << nCases;
+}
+
+// C:\AUTOEXEC.BAT with double-byte text: trail bytes that equal "\" or a letter, a lone lead
+// byte in front of the program's texts, PATH prefixes and the short path, short paths that hold
+// double-byte characters.
+TEST_F(StressDbcs, AutoexecKeepsEveryLineOfTheUser)
+{
+    const std::vector<std::string> shorts = {"C:\\PROGRA~1\\\x95\x5C\\SCANEN~1", "C:\\QM\\\x83\x5C",
+                                             "C:\\\x83\x41\x83\x5C\\B", "C:\\ENGINE"};
+    SeamOverrideGetShortPathNameA(stress::CaseGetShortPathNameA);
+    const uint32_t uSeed = stress::RunSeed();
+    const int nCases = stress::CaseCount(1200);
+    for (int i = 0; i < nCases && !HasFailure(); i++)
+    {
+        SCOPED_TRACE(stress::CaseTrace(uSeed, i));
+        Rng rng(uSeed, (uint32_t)i);
+        stress::CheckAutoexecCase(rng, shorts, true);
+    }
 }
 
 } // namespace

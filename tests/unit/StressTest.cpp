@@ -5,6 +5,7 @@
 #include "UnitFixture.h"
 
 #include "Restart.h"
+#include "StressAutoexec.h"
 #include "StressGen.h"
 #include "reboot/reboot.h"
 
@@ -94,6 +95,30 @@ TEST_F(Stress, WinInitRenameKeepsEveryEarlierByte)
             << "first difference at byte "
             << std::mismatch(strExpected.begin(), strExpected.end(), strAfter.begin()).first -
                    strExpected.begin();
+    }
+}
+
+// C:\AUTOEXEC.BAT through the two editors and the whole Windows 95/98 branch: every line of the
+// user kept byte for byte and in order, the program's lines once each, the Ctrl-Z and what
+// follows it untouched, no work file left, the heap intact.
+TEST_F(Stress, AutoexecKeepsEveryLineOfTheUser)
+{
+    const std::vector<std::string> shorts = {"C:\\PROGRA~1\\QM\\SHARED~1\\SCANEN~1", "C:\\ENGINE",
+                                             "D:\\Q\\E"};
+    for (const std::string& s : shorts)
+    {
+        char sz[MAX_PATH];
+        CharToOemA(s.c_str(), sz);
+        ASSERT_EQ(s, sz) << "the short paths must read the same in the OEM code page";
+    }
+    SeamOverrideGetShortPathNameA(stress::CaseGetShortPathNameA);
+    const uint32_t uSeed = stress::RunSeed();
+    const int nCases = stress::CaseCount(2000);
+    for (int i = 0; i < nCases && !HasFailure(); i++)
+    {
+        SCOPED_TRACE(stress::CaseTrace(uSeed, i));
+        Rng rng(uSeed, (uint32_t)i);
+        stress::CheckAutoexecCase(rng, shorts, false);
     }
 }
 
