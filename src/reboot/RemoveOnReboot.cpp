@@ -136,6 +136,56 @@ static BOOL WithdrawPendingDeletion(const char* pszTarget)
     return bWithdrawn;
 }
 
+// The state a run stopped between its two delayed moves leaves: the deletion of pszTarget is
+// recorded but no rename to it follows anywhere in the list. The restart would delete the target
+// and put nothing in its place, and a later run's lookup finds the target and asks for nothing.
+// Such a deletion gets the rename it lacks; TRUE when it was added.
+BOOL CompleteLoneDeletion(const char* pszExisting, const char* pszTarget)
+{
+    WCHAR wszTarget[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, pszTarget, -1, wszTarget, MAX_PATH))
+        return FALSE;
+    DWORD cch = 0;
+    WCHAR* pwszList = ReadPendingList(&cch, NULL);
+    if (!pwszList)
+        return FALSE;
+    BOOL bDeletion = FALSE;
+    BOOL bRename = FALSE;
+    for (DWORD i = 0; i < cch && pwszList[i];)
+    {
+        const WCHAR* pwszSource = pwszList + i;
+        i += lstrlenW(pwszList + i) + 1;
+        if (i >= cch)
+            break;
+        const WCHAR* pwszDest = pwszList + i;
+        i += lstrlenW(pwszList + i) + 1;
+        // A rename that may replace its target is stored with a leading "!".
+        if (pwszDest[0] == L'!')
+            pwszDest++;
+        if (pwszDest[0] == L'\0')
+            bDeletion = bDeletion || IsSamePendingPath(pwszSource, wszTarget);
+        else if (IsSamePendingPath(pwszDest, wszTarget))
+            bRename = TRUE;
+    }
+    HeapFree(GetProcessHeap(), 0, pwszList);
+    if (!bDeletion || bRename)
+        return FALSE;
+
+    WriteLog("RemoveFileOnReboot: deletion of [%s] pending without its rename, add it\n",
+             pszTarget);
+    if (!g_pfnMoveFileExA(pszExisting, pszTarget, MOVEFILE_DELAY_UNTIL_REBOOT))
+    {
+        // The restart would delete the file with nothing to replace it: better no deletion.
+        if (WithdrawPendingDeletion(pszTarget))
+            WriteLog("RemoveFileOnReboot: deletion of [%s] withdrawn\n", pszTarget);
+        else
+            WriteLog("RemoveFileOnReboot: can't withdraw deletion of [%s]\n", pszTarget);
+        return FALSE;
+    }
+    WriteLog("RemoveFileOnReboot: MoveFileEx\n");
+    return TRUE;
+}
+
 BOOL RemoveFileOnReboot(const char* pszExisting, const char* pszTarget)
 {
     WriteLog("RemoveFileOnReboot: from pszExisting [%s] to [%s] \n", pszExisting, pszTarget);

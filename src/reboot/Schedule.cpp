@@ -3,6 +3,7 @@
 // platform's restart-time replacement can read.
 #include "reboot.h"
 
+#include "install/install.h"
 #include "support/support.h"
 
 // Short form of pszLong into szShort (MAX_PATH). On failure szShort is empty and *pdwError holds
@@ -56,6 +57,11 @@ void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* psz
         MbsUpper(pszRegBuf);
 
     if (CanYouFindMe(szEngFile, pszRegBuf))
+    {
+        // Found may mean a deletion alone, left by a run stopped half way through its request.
+        if (g_dwOSType == OSID_NT351 || g_dwOSType == OSID_NT4 || g_dwOSType == OSID_W2K)
+            CompleteLoneDeletion(szFile, szEngFile);
         return;
+    }
     RemoveFileOnReboot(szFile, szEngFile);
 }

@@ -26,6 +26,11 @@
 // were written and 0 when not.
 BOOL RemoveFileOnReboot(const char* pszExisting, const char* pszTarget);
 
+// NT family: when the pending list holds the deletion of pszTarget but no rename to it (a run
+// stopped between the two delayed moves), adds the rename of pszExisting to it. Short names, as
+// for RemoveFileOnReboot. Returns TRUE when the rename was added.
+BOOL CompleteLoneDeletion(const char* pszExisting, const char* pszTarget);
+
 // Inserts the line "<dest>=<source>\r\n" directly under the "[Rename]\r\n" header of
 // WININIT.INI in the Windows directory ("NUL" for a null pszDest: delete pszSource), creating
 // the file or appending the header when there is none. Returns 1 when the line was written and

@@ -361,3 +361,44 @@ TEST_F(Pending, ShortNameThatCannotBeHadSchedulesNothing)
 }
 
 } // namespace
+
+// A run stopped between its two delayed moves leaves the deletion of the target alone. The next
+// run's lookup finds the target; the request is completed with its rename, so the restart puts
+// the staged copy in place instead of only deleting the file. A complete request stays as it is.
+TEST_F(Pending, NtDeletionLeftWithoutItsRenameGetsItAndTheRestartReplaces)
+{
+    REQUIRE_WINE();
+    MakePair("Osk32dll.dll");
+    g_dwOSType = OSID_W2K;
+    ASSERT_TRUE(MoveFileExA(m_strShortTarget.c_str(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT));
+    std::vector<std::string> lone = harness::ReadPendingRenames();
+    ASSERT_GE(lone.size(), 2u);
+    g_nLogState = -1;
+
+    REG_BUF regBuf;
+    TakeRegBuf(&regBuf);
+    ASSERT_NE(nullptr, regBuf.pszRegBuf);
+    ScheduleReplacement(m_strStaged.c_str(), m_strTarget.c_str(), regBuf.pszRegBuf);
+    ReleaseRegBuf(&regBuf);
+
+    EXPECT_EQ(Concat(ScheduleLines(), {"Orvane: file " + m_strShortTarget + " is already in reg\n",
+                                       "RemoveFileOnReboot: deletion of [" + m_strShortTarget +
+                                           "] pending without its rename, add it\n",
+                                       "RemoveFileOnReboot: MoveFileEx\n"}),
+              harness::LastRunMessages());
+    std::vector<std::string> expected = lone;
+    expected.push_back("\\??\\" + m_strShortStaged);
+    expected.push_back("\\??\\" + m_strShortTarget);
+    std::vector<std::string> complete = harness::ReadPendingRenames();
+    EXPECT_EQ(expected, complete);
+
+    // Asked again, the request is whole: nothing is added.
+    TakeRegBuf(&regBuf);
+    ScheduleReplacement(m_strStaged.c_str(), m_strTarget.c_str(), regBuf.pszRegBuf);
+    ReleaseRegBuf(&regBuf);
+    EXPECT_EQ(complete, harness::ReadPendingRenames());
+
+    ASSERT_TRUE(harness::Restart());
+    EXPECT_EQ("new content", harness::ReadFileBytes(m_strTarget));
+    EXPECT_FALSE(harness::FileExists(m_strStaged));
+}
