@@ -71,3 +71,70 @@ BOOL AddWinInitRename(const char* pszSource, const char* pszDest)
     CloseHandle(hFile);
     return bWritten;
 }
+
+// The line at pb of the cb bytes left: its length up to its LF or the end.
+static size_t WinInitLineLength(const char* pb, size_t cb)
+{
+    const char* pLf = (const char*)memchr(pb, '\n', cb);
+    return pLf ? (size_t)(pLf - pb) + 1 : cb;
+}
+
+// TRUE when the line (CR and LF taken off) is pszName, "=" and pszValue, without regard to case.
+static BOOL IsWinInitLine(const char* pb, size_t cb, const char* pszName, const char* pszValue)
+{
+    while (cb > 0 && (pb[cb - 1] == '\n' || pb[cb - 1] == '\r'))
+        cb--;
+    size_t cchName = strlen(pszName);
+    size_t cchValue = strlen(pszValue);
+    return cb == cchName + 1 + cchValue && _strnicmp(pb, pszName, cchName) == 0 &&
+           pb[cchName] == '=' && _strnicmp(pb + cchName + 1, pszValue, cchValue) == 0;
+}
+
+BOOL CompleteLoneRenameLine(const char* pszTarget)
+{
+    char szWinDir[MAX_PATH];
+    char szPath[MAX_PATH];
+    UINT cchDir = GetWindowsDirectoryA(szWinDir, sizeof(szWinDir));
+    if (cchDir == 0 || cchDir >= sizeof(szWinDir))
+        return FALSE;
+    int cchPath = _snprintf(szPath, sizeof(szPath), "%s\\WinInit.Ini", szWinDir);
+    if (cchPath < 0 || cchPath >= (int)sizeof(szPath))
+        return FALSE;
+    szPath[cchPath] = '\0';
+
+    HANDLE hFile = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return FALSE;
+    DWORD dwHigh = 0;
+    DWORD cbFile = GetFileSize(hFile, &dwHigh);
+    char* pb = NULL;
+    DWORD cbRead = 0;
+    if (cbFile != INVALID_FILE_SIZE && dwHigh == 0 && cbFile > 0)
+        pb = (char*)HeapAlloc(GetProcessHeap(), 0, cbFile);
+    if (pb && !ReadFile(hFile, pb, cbFile, &cbRead, NULL))
+        cbRead = 0;
+    CloseHandle(hFile);
+    if (!pb)
+        return FALSE;
+
+    // A rename line is "target=staged copy", a deletion line "NUL=target".
+    size_t cchTarget = strlen(pszTarget);
+    BOOL bRename = FALSE;
+    BOOL bDeletion = FALSE;
+    size_t cbLine;
+    for (size_t i = 0; i < cbRead; i += cbLine)
+    {
+        cbLine = WinInitLineLength(pb + i, cbRead - i);
+        if (IsWinInitLine(pb + i, cbLine, "NUL", pszTarget))
+            bDeletion = TRUE;
+        else if (cbLine > cchTarget && pb[i + cchTarget] == '=' &&
+                 _strnicmp(pb + i, pszTarget, cchTarget) == 0)
+            bRename = TRUE;
+    }
+    HeapFree(GetProcessHeap(), 0, pb);
+    if (!bRename || bDeletion)
+        return FALSE;
+    // Inserted under the header, the deletion stands above its rename and is carried out first.
+    return AddWinInitRename(pszTarget, NULL);
+}

@@ -38,6 +38,11 @@ BOOL CompleteLoneDeletion(const char* pszExisting, const char* pszTarget);
 // WININIT_ENTRY_SIZE); on 0 the file keeps its old content. Writes nothing to the log.
 BOOL AddWinInitRename(const char* pszSource, const char* pszDest);
 
+// 95, 98 and ME: when WININIT.INI holds a rename line for pszTarget (short name) but not its
+// deletion line (a run stopped between the two), adds the deletion line, which lands above the
+// rename. Returns TRUE when the line was added.
+BOOL CompleteLoneRenameLine(const char* pszTarget);
+
 // ---------------------------------------------------------------------------------------------
 // Pending-replacement lookup (Pending.cpp).
 

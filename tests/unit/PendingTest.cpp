@@ -402,3 +402,36 @@ TEST_F(Pending, NtDeletionLeftWithoutItsRenameGetsItAndTheRestartReplaces)
     EXPECT_EQ("new content", harness::ReadFileBytes(m_strTarget));
     EXPECT_FALSE(harness::FileExists(m_strStaged));
 }
+
+// The same on 95/98/ME: a run stopped between its two WININIT.INI lines leaves the rename line
+// alone. The next run adds the deletion line above it, once, and the restart replaces the file.
+TEST_F(Pending, NineXRenameLineLeftWithoutItsDeletionGetsItAndTheRestartReplaces)
+{
+    REQUIRE_WINE();
+    MakePair("Brine.dll");
+    g_dwOSType = OSID_W98;
+    const std::string strOther = "; another setup's request\r\n[Rename]\r\nNUL=C:\\OLD\\A.DLL\r\n";
+    ASSERT_TRUE(harness::WriteFileBytes(harness::WinInitPath(), strOther));
+    ASSERT_TRUE(AddWinInitRename(m_strShortStaged.c_str(), m_strShortTarget.c_str()));
+    g_nLogState = -1;
+
+    REG_BUF regBuf;
+    TakeRegBuf(&regBuf);
+    ScheduleReplacement(m_strStaged.c_str(), m_strTarget.c_str(), regBuf.pszRegBuf);
+    ScheduleReplacement(m_strStaged.c_str(), m_strTarget.c_str(), regBuf.pszRegBuf);
+    ReleaseRegBuf(&regBuf);
+
+    EXPECT_EQ("; another setup's request\r\n[Rename]\r\nNUL=" + m_strShortTarget + "\r\n" +
+                  m_strShortTarget + "=" + m_strShortStaged + "\r\nNUL=C:\\OLD\\A.DLL\r\n",
+              harness::ReadFileBytes(harness::WinInitPath()));
+    std::vector<std::string> msgs = harness::LastRunMessages();
+    int nAdded = 0;
+    for (const auto& s : msgs)
+        nAdded += s == "RemoveFileOnReboot: rename of [" + m_strShortTarget +
+                           "] pending without its deletion, add it\n";
+    EXPECT_EQ(1, nAdded);
+
+    ASSERT_TRUE(harness::Restart());
+    EXPECT_EQ("new content", harness::ReadFileBytes(m_strTarget));
+    EXPECT_FALSE(harness::FileExists(m_strStaged));
+}
