@@ -1,7 +1,6 @@
-// WININIT.INI: how 95, 98 and ME replace files at their next start. The file is edited through
-// a mapping while it is held with share mode 0, so no other process ever reads a half-written
-// section and an edit made by another installer at the same moment makes ours fail instead of
-// being lost.
+// WININIT.INI: how 95, 98 and ME replace files at their next start. The file is edited while it
+// is held with share mode 0, so no other process ever reads a half-written section and an edit
+// made by another installer at the same moment makes ours fail instead of being lost.
 #include "reboot.h"
 #include "WinInitText.h"
 
@@ -37,7 +36,7 @@ BOOL AddWinInitRename(const char* pszSource, const char* pszDest)
     // INVALID_FILE_SIZE is also a valid low part: only the error code tells a failure.
     SetLastError(NO_ERROR);
     DWORD dwOldSize = GetFileSize(hFile, &dwSizeHigh);
-    // The mapping must hold the old content, a header and the line; a size that cannot be
+    // The buffer must hold the old content, a header and the line; a size that cannot be
     // expressed in 32 bits leaves the file as it is.
     if ((dwOldSize == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || dwSizeHigh != 0 ||
         dwOldSize > MAXDWORD - (DWORD)cchEntry - WININIT_RENAME_HEADER_LEN)
@@ -46,28 +45,30 @@ BOOL AddWinInitRename(const char* pszSource, const char* pszDest)
         return FALSE;
     }
 
-    BOOL bWritten = FALSE;
-    DWORD dwNewSize = dwOldSize;
-    // Growing the mapping grows the file; the new bytes read as zero.
-    HANDLE hMap = CreateFileMappingA(hFile, NULL, PAGE_READWRITE, 0,
-                                     dwOldSize + (DWORD)cchEntry + WININIT_RENAME_HEADER_LEN, NULL);
-    if (hMap)
+    // The new content is made in memory and written in one piece from the start of the file:
+    // the file grows only as that write lands, so a run stopped at any point leaves the old
+    // content or the new one, never a file grown by zero bytes or half moved.
+    const DWORD cbRoom = dwOldSize + (DWORD)cchEntry + WININIT_RENAME_HEADER_LEN;
+    BYTE* pBuf = (BYTE*)HeapAlloc(GetProcessHeap(), 0, cbRoom);
+    if (!pBuf)
     {
-        BYTE* pView = (BYTE*)MapViewOfFile(hMap, FILE_MAP_WRITE, 0, 0, 0);
-        if (pView)
+        CloseHandle(hFile);
+        return FALSE;
+    }
+    DWORD cbRead = 0;
+    BOOL bWritten = FALSE;
+    if (ReadFile(hFile, pBuf, dwOldSize, &cbRead, NULL) && cbRead == dwOldSize)
+    {
+        DWORD dwNewSize = InsertWinInitLine(pBuf, dwOldSize, szEntry, (DWORD)cchEntry);
+        DWORD cbWritten = 0;
+        if (SetFilePointer(hFile, 0, NULL, FILE_BEGIN) == 0 &&
+            WriteFile(hFile, pBuf, dwNewSize, &cbWritten, NULL) && cbWritten == dwNewSize)
         {
-            dwNewSize = InsertWinInitLine(pView, dwOldSize, szEntry, (DWORD)cchEntry);
-            UnmapViewOfFile(pView);
+            SetEndOfFile(hFile);
             bWritten = TRUE;
         }
-        CloseHandle(hMap);
     }
-
-    // Cut what the mapping added beyond the content: all of it when nothing was written.
-    // With a high part given, the low part counts as unsigned: sizes up to 4 GB.
-    LONG lHigh = 0;
-    SetFilePointer(hFile, (LONG)dwNewSize, &lHigh, FILE_BEGIN);
-    SetEndOfFile(hFile);
+    HeapFree(GetProcessHeap(), 0, pBuf);
     CloseHandle(hFile);
     return bWritten;
 }

@@ -1,5 +1,5 @@
 // The [Rename] line of WININIT.INI placed into the file's content: pure byte work over a buffer
-// the caller owns (the file mapping in WinInit.cpp), kept apart so that it also builds natively
+// the caller owns (the heap buffer in WinInit.cpp), kept apart so that it also builds natively
 // for the sanitizer run in tests/host/.
 #pragma once
 

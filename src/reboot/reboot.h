@@ -34,8 +34,8 @@ BOOL CompleteLoneDeletion(const char* pszExisting, const char* pszTarget);
 // Inserts the line "<dest>=<source>\r\n" directly under the "[Rename]\r\n" header of
 // WININIT.INI in the Windows directory ("NUL" for a null pszDest: delete pszSource), creating
 // the file or appending the header when there is none. Returns 1 when the line was written and
-// 0 when not (file held open elsewhere, no mapping, or a line that does not fit
-// WININIT_ENTRY_SIZE); on 0 the file keeps its old content. Writes nothing to the log.
+// 0 when not (file held open elsewhere, no memory or a failed read or write, or a line that does
+// not fit WININIT_ENTRY_SIZE); on 0 the file keeps its old content. Writes nothing to the log.
 BOOL AddWinInitRename(const char* pszSource, const char* pszDest);
 
 // 95, 98 and ME: when WININIT.INI holds a rename line for pszTarget (short name) but not its
