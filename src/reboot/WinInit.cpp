@@ -7,6 +7,20 @@
 #include <stdio.h>
 #include <string.h>
 
+// WININIT.INI in the Windows directory, into szPath (MAX_PATH); FALSE when it does not fit.
+static BOOL GetWinInitPath(char* szPath)
+{
+    char szWinDir[MAX_PATH];
+    UINT cchDir = GetWindowsDirectoryA(szWinDir, sizeof(szWinDir));
+    if (cchDir == 0 || cchDir >= sizeof(szWinDir))
+        return FALSE;
+    int cchPath = _snprintf(szPath, MAX_PATH, "%s\\WinInit.Ini", szWinDir);
+    if (cchPath < 0 || cchPath >= MAX_PATH)
+        return FALSE;
+    szPath[cchPath] = '\0';
+    return TRUE;
+}
+
 BOOL AddWinInitRename(const char* pszSource, const char* pszDest)
 {
     char szEntry[WININIT_ENTRY_SIZE];
@@ -17,15 +31,9 @@ BOOL AddWinInitRename(const char* pszSource, const char* pszDest)
         return FALSE;
     szEntry[cchEntry] = '\0';
 
-    char szWinDir[MAX_PATH];
-    UINT cchDir = GetWindowsDirectoryA(szWinDir, sizeof(szWinDir));
-    if (cchDir == 0 || cchDir >= sizeof(szWinDir))
-        return FALSE;
     char szPath[MAX_PATH];
-    int cchPath = _snprintf(szPath, sizeof(szPath), "%s\\WinInit.Ini", szWinDir);
-    if (cchPath < 0 || cchPath >= (int)sizeof(szPath))
+    if (!GetWinInitPath(szPath))
         return FALSE;
-    szPath[cchPath] = '\0';
 
     HANDLE hFile = CreateFileA(szPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
@@ -93,15 +101,9 @@ static BOOL IsWinInitLine(const char* pb, size_t cb, const char* pszName, const 
 
 BOOL CompleteLoneRenameLine(const char* pszTarget)
 {
-    char szWinDir[MAX_PATH];
     char szPath[MAX_PATH];
-    UINT cchDir = GetWindowsDirectoryA(szWinDir, sizeof(szWinDir));
-    if (cchDir == 0 || cchDir >= sizeof(szWinDir))
+    if (!GetWinInitPath(szPath))
         return FALSE;
-    int cchPath = _snprintf(szPath, sizeof(szPath), "%s\\WinInit.Ini", szWinDir);
-    if (cchPath < 0 || cchPath >= (int)sizeof(szPath))
-        return FALSE;
-    szPath[cchPath] = '\0';
 
     HANDLE hFile = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, NULL);
