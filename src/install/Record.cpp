@@ -8,6 +8,23 @@
 #include <string.h>
 
 static const char s_szEmpty[] = "";
+// The products that hold a reference but did not fit ProductList, in its bar format and bound.
+static const char s_szUnlisted[] = "UnlistedProducts";
+
+// TRUE when szProductName is a whole entry of pszList: the name between two bars, whatever case
+// the list was stored in.
+static BOOL IsListEntry(const char* pszList, const char* szProductName)
+{
+    char szList[MAX_PATH];
+    char szPattern[MAX_PATH + 2];
+    int n = _snprintf(szPattern, sizeof(szPattern), "|%s|", szProductName);
+    if (n < 0 || n >= (int)sizeof(szPattern))
+        return FALSE; // longer than any list we can read
+    lstrcpynA(szList, pszList, sizeof(szList));
+    MbsUpper(szList);
+    MbsUpper(szPattern);
+    return MbsStr(szList, szPattern) != NULL;
+}
 
 BOOL IsProductInList(const char* szProductName, BOOL* pbHaveProductList)
 {
@@ -20,18 +37,22 @@ BOOL IsProductInList(const char* szProductName, BOOL* pbHaveProductList)
     {
         WriteLog("Orvane: No ProductList in reg\n");
         *pbHaveProductList = 0;
-        return 0;
     }
-    *pbHaveProductList = 1;
+    else
+    {
+        *pbHaveProductList = 1;
+        if (IsListEntry(szList, szProductName))
+            return 1;
+    }
 
-    // Whole entries only: the name between two bars, whatever case the list was stored in.
-    char szPattern[MAX_PATH + 2];
-    int n = _snprintf(szPattern, sizeof(szPattern), "|%s|", szProductName);
-    if (n < 0 || n >= (int)sizeof(szPattern))
-        return 0; // longer than any list we can read
-    MbsUpper(szList);
-    MbsUpper(szPattern);
-    return MbsStr(szList, szPattern) != NULL;
+    // A product that ProductList had no room for holds its reference all the same; it is
+    // recorded in a value of our own, which other products never read.
+    char szUnlisted[MAX_PATH];
+    reg.GetString(s_szEmpty, s_szEmpty, s_szUnlisted, s_szEmpty, szUnlisted, sizeof(szUnlisted));
+    if (szUnlisted[0] == '\0')
+        return 0;
+    WriteLog("Orvane: Check Name[%s] in UnlistedProducts[%s]\n", szProductName, szUnlisted);
+    return IsListEntry(szUnlisted, szProductName);
 }
 
 void DetectFormerInstall(RUN_STATE* pRun)
@@ -89,21 +110,6 @@ void WriteDirectoryValue(RUN_STATE* pRun, const char* pszValueName, const char* 
     pRun->pReg->SetString(s_szEmpty, s_szEmpty, pszValueName, pszDir);
 }
 
-// Writes ProductList = szNewList when the list could be formed. A list that would not fit what
-// every product reads back (259 characters) is not written: cutting it would drop entries of
-// other products, and a list nobody can read would make every reader start a fresh one.
-static BOOL WriteProductList(RUN_STATE* pRun, const char* szNewList)
-{
-    if (szNewList[0] == '\0')
-    {
-        WriteLog("Orvane: ProductList would grow past %d characters, ProdName[%s] not added\n",
-                 MAX_PATH - 1, pRun->szProductName);
-        return FALSE;
-    }
-    pRun->pReg->SetString(s_szEmpty, s_szEmpty, "ProductList", szNewList);
-    return TRUE;
-}
-
 // TRUE when ProductList is stored as an expandable or multi-string text instead of REG_SZ.
 static BOOL IsListStoredAsOtherText()
 {
@@ -118,9 +124,11 @@ static BOOL IsListStoredAsOtherText()
 }
 
 // The list after adding this product: the stored text with the name and one bar appended, or a
-// fresh |NAME| when there is none. Empty when the result would not fit, or when a stored list is
-// there but too long to have been read (appending to it blindly would lose it).
-static void FormNewProductList(RUN_STATE* pRun, char* szNewList)
+// fresh |NAME| when there is none. FALSE, with the reason logged, when the result would not fit
+// what every product reads back (259 characters; cutting it would drop other products' entries),
+// or when a stored list is there but too long to have been read or not a string (a fresh list
+// over it would lose the products it names).
+static BOOL FormNewProductList(RUN_STATE* pRun, char* szNewList)
 {
     int n;
     if (pRun->bHaveProductList)
@@ -136,21 +144,84 @@ static void FormNewProductList(RUN_STATE* pRun, char* szNewList)
         {
             WriteLog("Orvane: ProductList in reg is longer than %d characters, left as it is\n",
                      MAX_PATH - 1);
-            szNewList[0] = '\0';
-            return;
+            return FALSE;
         }
-        // A list stored as another text type may still name other products; a fresh |NAME|
-        // over it would drop them. A number names none and is replaced.
+        // A number names no product and is replaced.
         if (lProbe == ERROR_INVALID_DATATYPE && IsListStoredAsOtherText())
         {
             WriteLog("Orvane: ProductList in reg is not a string, left as it is\n");
-            szNewList[0] = '\0';
-            return;
+            return FALSE;
         }
         n = _snprintf(szNewList, MAX_PATH, "|%s|", pRun->szProductName);
     }
     if (n < 0 || n >= MAX_PATH)
-        szNewList[0] = '\0';
+    {
+        WriteLog("Orvane: ProductList would grow past %d characters, ProdName[%s] not added\n",
+                 MAX_PATH - 1, pRun->szProductName);
+        return FALSE;
+    }
+    szNewList[n] = '\0';
+    return TRUE;
+}
+
+// Where a product that is not yet recorded goes: ProductList, or, when that cannot take it,
+// UnlistedProducts. A product recorded nowhere must not raise the count, or every later run of
+// it would raise it again.
+enum
+{
+    RECORD_IN_LIST,
+    RECORD_UNLISTED,
+    RECORD_NOWHERE,
+};
+
+struct NEW_RECORD
+{
+    int nPlace;
+    char szText[MAX_PATH];     // the new ProductList or UnlistedProducts text
+    char szUnlisted[MAX_PATH]; // UnlistedProducts as stored, for the log
+};
+
+static void FormNewRecord(RUN_STATE* pRun, NEW_RECORD* pNew)
+{
+    pNew->nPlace = RECORD_IN_LIST;
+    pNew->szUnlisted[0] = '\0';
+    if (FormNewProductList(pRun, pNew->szText))
+        return;
+
+    pNew->nPlace = RECORD_NOWHERE;
+    LONG lResult = pRun->pReg->GetString(s_szEmpty, s_szEmpty, s_szUnlisted, s_szEmpty,
+                                         pNew->szUnlisted, sizeof(pNew->szUnlisted));
+    if (lResult != ERROR_SUCCESS && lResult != ERROR_FILE_NOT_FOUND)
+    {
+        // Not written by us as it stands; a fresh value over it could drop counted products.
+        WriteLog("Orvane: UnlistedProducts in reg can't be read [%d], ProdName[%s] not added\n",
+                 (int)lResult, pRun->szProductName);
+        pNew->szUnlisted[0] = '\0';
+        return;
+    }
+    int n;
+    if (pNew->szUnlisted[0] != '\0')
+        n = _snprintf(pNew->szText, MAX_PATH, "%s%s|", pNew->szUnlisted, pRun->szProductName);
+    else
+        n = _snprintf(pNew->szText, MAX_PATH, "|%s|", pRun->szProductName);
+    if (n < 0 || n >= MAX_PATH)
+    {
+        WriteLog("Orvane: UnlistedProducts would grow past %d characters, ProdName[%s] not "
+                 "added\n",
+                 MAX_PATH - 1, pRun->szProductName);
+        return;
+    }
+    pNew->szText[n] = '\0';
+    pNew->nPlace = RECORD_UNLISTED;
+}
+
+// Writes the new record text to the value FormNewRecord chose.
+static void WriteNewRecord(RUN_STATE* pRun, const NEW_RECORD* pNew)
+{
+    if (pNew->nPlace == RECORD_IN_LIST)
+        pRun->pReg->SetString(s_szEmpty, s_szEmpty, "ProductList", pNew->szText);
+    else if (pNew->nPlace == RECORD_UNLISTED)
+        pRun->pReg->SetString(s_szEmpty, s_szEmpty, s_szUnlisted, pNew->szText);
 }
 
 // Raises ReferenceCount by one over the count found at the start of the update.
@@ -175,9 +246,22 @@ void WriteFirstInstallRecord(RUN_STATE* pRun)
     char szList[MAX_PATH];
     int n = _snprintf(szList, sizeof(szList), "|%s|", pRun->szProductName);
     if (n < 0 || n >= (int)sizeof(szList))
-        szList[0] = '\0';
-    MbsUpper(szList);
-    WriteProductList(pRun, szList);
+    {
+        WriteLog("Orvane: ProductList would grow past %d characters, ProdName[%s] not added\n",
+                 MAX_PATH - 1, pRun->szProductName);
+    }
+    else
+    {
+        MbsUpper(szList);
+        pReg->SetString(s_szEmpty, s_szEmpty, "ProductList", szList);
+    }
+    // The count starts again at 1: products recorded beside an earlier list hold no reference
+    // in it, and left there they would never be counted again.
+    if (pReg->ValueExists(s_szEmpty, s_szUnlisted, NULL))
+    {
+        pReg->DeleteValue(REG_SCANENGINE, s_szUnlisted);
+        WriteLog("Orvane: UnlistedProducts of an earlier installation removed\n");
+    }
     pReg->SetDWORD(s_szEmpty, s_szEmpty, "Timeout", RECORD_TIMEOUT);
     WriteLog("Orvane: Set Timeout to 60\n");
 }
@@ -208,9 +292,9 @@ void RegisterProductOnUpdate(RUN_STATE* pRun)
 {
     pRun->pReg->SetBasePath(REG_SCANENGINE);
     BOOL bInList = IsProductInList(pRun->szProductName, &pRun->bHaveProductList);
-    char szNewList[MAX_PATH];
+    NEW_RECORD rec;
     if (!bInList)
-        FormNewProductList(pRun, szNewList);
+        FormNewRecord(pRun, &rec);
 
     if (pRun->bAddRefCount)
     {
@@ -221,17 +305,34 @@ void RegisterProductOnUpdate(RUN_STATE* pRun)
                      (int)pRun->dwRefCount);
             return;
         }
+        if (rec.nPlace == RECORD_NOWHERE)
+        {
+            WriteLog("Orvane: ProdName[%s] can be recorded nowhere, keep ref count as [%d]\n",
+                     pRun->szProductName, (int)pRun->dwRefCount);
+            return;
+        }
+        // The count first: a run stopped in between leaves it one too high, never too low.
         AddReference(pRun);
-        if (WriteProductList(pRun, szNewList))
+        WriteNewRecord(pRun, &rec);
+        if (rec.nPlace == RECORD_IN_LIST)
             WriteLog("Orvane: Add ProdName[%s] to ProductList[%s]\n", pRun->szProductName,
                      pRun->szProductList);
+        else
+            WriteLog("Orvane: Add ProdName[%s] to UnlistedProducts[%s]\n", pRun->szProductName,
+                     rec.szUnlisted);
         return;
     }
 
     WriteLog("Orvane: Don't change reference count because of /nr switch\n");
-    if (!bInList && WriteProductList(pRun, szNewList))
+    if (bInList || rec.nPlace == RECORD_NOWHERE)
+        return;
+    WriteNewRecord(pRun, &rec);
+    if (rec.nPlace == RECORD_IN_LIST)
         WriteLog("Orvane: Only add ProdName[%s] to ProductList [%s]\n", pRun->szProductName,
                  pRun->szProductList);
+    else
+        WriteLog("Orvane: Only add ProdName[%s] to UnlistedProducts [%s]\n", pRun->szProductName,
+                 rec.szUnlisted);
 }
 
 void RegisterProductOnR80(RUN_STATE* pRun)
@@ -241,10 +342,19 @@ void RegisterProductOnR80(RUN_STATE* pRun)
     BOOL bInList = IsProductInList(pRun->szProductName, &pRun->bHaveProductList);
     if (bInList)
         return;
-    char szNewList[MAX_PATH];
-    FormNewProductList(pRun, szNewList);
+    NEW_RECORD rec;
+    FormNewRecord(pRun, &rec);
+    if (rec.nPlace == RECORD_NOWHERE)
+    {
+        WriteLog("Orvane: ProdName[%s] can be recorded nowhere, keep ref count as [%d]\n",
+                 pRun->szProductName, (int)pRun->dwRefCount);
+        return;
+    }
     AddReference(pRun);
-    WriteProductList(pRun, szNewList);
+    WriteNewRecord(pRun, &rec);
+    if (rec.nPlace == RECORD_UNLISTED)
+        WriteLog("Orvane: Add ProdName[%s] to UnlistedProducts[%s]\n", pRun->szProductName,
+                 rec.szUnlisted);
 }
 
 void WriteEngineSet(RUN_STATE* pRun)

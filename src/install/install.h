@@ -70,8 +70,9 @@ void ShowResultMessage(HINSTANCE hInstance, UINT uStringID);
 #define RECORD_SENTINEL 9999
 #define RECORD_TIMEOUT 60
 
-// 1 when szProductName is an entry of the stored ProductList (between two bars, any case), else
-// 0. Writes *pbHaveProductList: 1 when a list is stored, 0 when it is absent or empty. Uses a
+// 1 when szProductName is an entry of the stored ProductList (between two bars, any case), or of
+// UnlistedProducts, where an update records a product that ProductList has no room for; else 0.
+// Writes *pbHaveProductList: 1 when a ProductList is stored, 0 when it is absent or empty. Uses a
 // registry object of its own.
 BOOL IsProductInList(const char* szProductName, BOOL* pbHaveProductList);
 
@@ -89,14 +90,16 @@ void WriteEngineValue(RUN_STATE* pRun);
 void WriteDirectoryValue(RUN_STATE* pRun, const char* pszValueName, const char* pszDir);
 
 // First install: ReferenceCount 1 whatever /NR said, dwEngIDs, ProductList |NAME| in upper
-// case (replacing any earlier list) and Timeout 60.
+// case (replacing any earlier list; an earlier UnlistedProducts is removed) and Timeout 60.
 void WriteFirstInstallRecord(RUN_STATE* pRun);
 
 // Update start: reads ReferenceCount into pRun->dwRefCount (an invalid count is taken as 0) and
 // writes Timeout 60 only when none is stored.
 void ReadUpdateStart(RUN_STATE* pRun);
 
-// The update's reference and product-list rules (bAddRefCount honoured).
+// The update's reference and product-list rules (bAddRefCount honoured). A product that
+// ProductList cannot take (no room, or a stored list that is left as it is) goes to
+// UnlistedProducts, in the same format and bound; one that fits neither raises no count.
 void RegisterProductOnUpdate(RUN_STATE* pRun);
 // The same on an r80 installation: a new product always adds a reference.
 void RegisterProductOnR80(RUN_STATE* pRun);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+#include <string.h>
 
 using namespace flow;
 using harness::FindMessage;
@@ -136,6 +137,120 @@ TEST_F(UpdateFlow, NoReferenceSwitchAddsTheProductOnly)
                          "Orvane: Only add ProdName[C] to ProductList [|A|]\n"});
     EXPECT_FALSE(HasMessage(msgs, "Orvane: Add ref count!!\n"));
     ExpectCompleted(msgs);
+}
+
+// A product that ProductList cannot take still holds its one reference: it is recorded in
+// UnlistedProducts, which the membership test of every later run consults, so running it again
+// changes nothing. Where neither value has room the count is not raised at all.
+TEST_F(UpdateFlow, ProductThatCannotBeListedRaisesTheCountOnce)
+{
+    Install("/PROD:A");
+    const std::string strFull = "|" + std::string(251, 'F') + "|";  // 253: NEWPROD| passes 259
+    const std::string strExact = "|" + std::string(249, 'E') + "|"; // 251: NEWPROD| ends at 259
+    const std::string strExpand("|DELTA|\0", 8);
+    struct
+    {
+        const char* pszName;
+        const char* pszArgs;
+        const char* pszProduct;
+        DWORD dwListType;
+        std::string strList;      // ProductList as planted
+        std::string strUnlisted;  // UnlistedProducts as planted, "" for none
+        DWORD dwCount;            // ReferenceCount after each of the three runs
+        std::string strListAfter; // ProductList after them
+        std::string strUnlistedAfter;
+        std::vector<std::string> firstRun; // lines of the first run, in order
+    } cases[] = {
+        {"no room in the list",
+         "/PROD:NEWPROD",
+         "NEWPROD",
+         REG_SZ,
+         strFull,
+         "",
+         6,
+         strFull,
+         "|NEWPROD|",
+         {"Orvane: ProductList would grow past 259 characters, ProdName[NEWPROD] not added\n",
+          "Orvane: set ref count to [6]\n",
+          "Orvane: Add ProdName[NEWPROD] to UnlistedProducts[]\n"}},
+        {"list that is not a string",
+         "/1 /PROD:Eps",
+         "EPS",
+         REG_EXPAND_SZ,
+         strExpand,
+         "",
+         6,
+         strExpand,
+         "|EPS|",
+         {"Orvane: No ProductList in reg\n",
+          "Orvane: ProductList in reg is not a string, left as it is\n",
+          "Orvane: set ref count to [6]\n", "Orvane: Add ProdName[EPS] to UnlistedProducts[]\n"}},
+        {"list that takes the name exactly",
+         "/PROD:NEWPROD",
+         "NEWPROD",
+         REG_SZ,
+         strExact,
+         "",
+         6,
+         strExact + "NEWPROD|",
+         "",
+         {"Orvane: set ref count to [6]\n",
+          "Orvane: Add ProdName[NEWPROD] to ProductList[" + strExact + "]\n"}},
+        {"no room anywhere",
+         "/PROD:NEWPROD",
+         "NEWPROD",
+         REG_SZ,
+         strFull,
+         strFull,
+         5,
+         strFull,
+         strFull,
+         {"Orvane: ProductList would grow past 259 characters, ProdName[NEWPROD] not added\n",
+          "Orvane: UnlistedProducts would grow past 259 characters, ProdName[NEWPROD] not "
+          "added\n",
+          "Orvane: ProdName[NEWPROD] can be recorded nowhere, keep ref count as [5]\n"}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        harness::SetMachineValue(s_szKey, "ProductList", c.dwListType, c.strList.data(),
+                                 (DWORD)c.strList.size() + (c.dwListType == REG_SZ ? 1 : 0));
+        harness::DeleteMachineValue(s_szKey, "UnlistedProducts");
+        if (!c.strUnlisted.empty())
+            harness::SetMachineString(s_szKey, "UnlistedProducts", c.strUnlisted);
+        DWORD dwFive = 5;
+        harness::SetMachineValue(s_szKey, "ReferenceCount", REG_DWORD, &dwFive, sizeof(dwFive));
+        for (int nRun = 1; nRun <= 3; nRun++)
+        {
+            SCOPED_TRACE(nRun);
+            EXPECT_EQ(0u, Run(c.pszArgs));
+            std::vector<std::string> msgs = LastRunMessages();
+            ExpectCompleted(msgs);
+            EXPECT_EQ(c.dwCount, RecDword("ReferenceCount"));
+            if (nRun == 1 || c.dwCount == 5)
+            {
+                ExpectInOrder(msgs, c.firstRun);
+            }
+            else
+            {
+                // Found where the first run recorded it.
+                EXPECT_TRUE(HasMessage(msgs, "Orvane: ProductName[" + std::string(c.pszProduct) +
+                                                 "] found, keep ref count as [6]\n"));
+                EXPECT_EQ(-1, FindPrefix(msgs, "Orvane: set ref count"));
+            }
+            EXPECT_EQ(-1, FindPrefix(msgs, "Orvane: ProductList would grow past 259 characters, "
+                                           "ProdName[EPS]"))
+                << "an expandable list does not grow";
+        }
+        DWORD dwType = 0;
+        std::string strStored;
+        ASSERT_TRUE(harness::ReadMachineValue(s_szKey, "ProductList", &dwType, &strStored));
+        EXPECT_EQ(c.dwListType, dwType);
+        if (c.dwListType == REG_SZ)
+            strStored.resize(strlen(strStored.c_str()));
+        EXPECT_EQ(c.strListAfter, strStored);
+        EXPECT_EQ(c.strUnlistedAfter, RecStr(s_szKey, "UnlistedProducts"));
+    }
 }
 
 TEST_F(UpdateFlow, SecondEngineOverTheFirstDeploysAndStoresBoth)

@@ -105,6 +105,9 @@ TEST_F(Record, FirstInstallWritesOneReferenceWhateverNrSays)
         SCOPED_TRACE(bAddRef ? "without /NR" : "with /NR");
         Restart();
         SetString("ProductList", "|OLD|");
+        // Products recorded beside the earlier list held references in the earlier count only.
+        if (bAddRef)
+            SetString("UnlistedProducts", "|GONE|");
         Product("Morvelin", bAddRef);
         lstrcpynA(m_pRun->szEngPath, "C:\\Eng", MAX_PATH);
         WriteEngineValue(m_pRun);
@@ -118,7 +121,12 @@ TEST_F(Record, FirstInstallWritesOneReferenceWhateverNrSays)
         EXPECT_EQ("sz:C:\\Eng", Stored("Engine", s_szPathKey));
         EXPECT_EQ("sz:C:\\Eng\\Logs", Stored("Logs", s_szPathKey));
         EXPECT_EQ("sz:C:\\Eng\\Incoming", Stored("Incoming", s_szPathKey));
-        EXPECT_EQ(std::vector<std::string>{"Orvane: Set Timeout to 60\n"}, LastRunMessages());
+        EXPECT_EQ("absent", Stored("UnlistedProducts"));
+        std::vector<std::string> lines = {"Orvane: Set Timeout to 60\n"};
+        if (bAddRef)
+            lines.insert(lines.begin(),
+                         "Orvane: UnlistedProducts of an earlier installation removed\n");
+        EXPECT_EQ(lines, LastRunMessages());
     }
 }
 
@@ -367,39 +375,58 @@ TEST_F(Record, ListThatWouldPassItsLimitStaysIntact)
     {
         const char* pszName;
         BOOL bAddRef;
+        BOOL bR80;
         bool bGrows;
+        const char* pszCount; // ReferenceCount after two runs
+        const char* pszAdded; // the line of the first run that records the product
     };
-    const Case cases[] = {{"B", 1, true}, {"BC", 1, false}, {"BC", 0, false}};
+    const Case cases[] = {
+        {"B", 1, 0, true, "dword:2", "Orvane: Add ProdName[B] to ProductList["},
+        {"BC", 1, 0, false, "dword:2", "Orvane: Add ProdName[BC] to UnlistedProducts[]\n"},
+        {"BC", 0, 0, false, "dword:1", "Orvane: Only add ProdName[BC] to UnlistedProducts []\n"},
+        {"BC", 0, 1, false, "dword:2", "Orvane: Add ProdName[BC] to UnlistedProducts[]\n"},
+    };
     for (const Case& c : cases)
     {
-        SCOPED_TRACE(std::string(c.pszName) + (c.bAddRef ? "" : " /NR"));
+        SCOPED_TRACE(std::string(c.pszName) + (c.bAddRef ? "" : " /NR") + (c.bR80 ? " r80" : ""));
         Restart();
         SetString("ProductList", strList);
         SetDword("ReferenceCount", 1);
         SetDword("Timeout", 60);
-        Product(c.pszName, c.bAddRef);
-        Update();
-        std::vector<std::string> msgs = LastRunMessages();
-        const std::string strRefused = std::string("Orvane: ProductList would grow past 259 "
-                                                   "characters, ProdName[") +
-                                       c.pszName + "] not added\n";
+        // Run twice: the second run finds the product where the first recorded it.
+        for (int nRun = 0; nRun < 2; nRun++)
+        {
+            g_nLogState = -1;
+            Product(c.pszName, c.bAddRef);
+            ReadFormerRecord(m_pRun);
+            ReadUpdateStart(m_pRun);
+            if (c.bR80)
+                RegisterProductOnR80(m_pRun);
+            else
+                RegisterProductOnUpdate(m_pRun);
+            std::vector<std::string> msgs = LastRunMessages();
+            const std::string strRefused = std::string("Orvane: ProductList would grow past 259 "
+                                                       "characters, ProdName[") +
+                                           c.pszName + "] not added\n";
+            EXPECT_EQ(nRun == 0 && !c.bGrows, HasMessage(msgs, strRefused));
+            EXPECT_EQ(nRun == 0, harness::FindPrefix(msgs, c.pszAdded) != -1) << nRun;
+        }
         if (c.bGrows)
         {
             EXPECT_EQ("sz:" + strList + c.pszName + "|", Stored("ProductList"));
-            EXPECT_FALSE(HasMessage(msgs, strRefused));
+            EXPECT_EQ("absent", Stored("UnlistedProducts"));
         }
         else
         {
             EXPECT_EQ("sz:" + strList, Stored("ProductList"));
-            EXPECT_TRUE(HasMessage(msgs, strRefused));
-            EXPECT_EQ(-1, harness::FindPrefix(msgs, "Orvane: Add ProdName"));
-            EXPECT_EQ(-1, harness::FindPrefix(msgs, "Orvane: Only add"));
+            EXPECT_EQ(std::string("sz:|") + c.pszName + "|", Stored("UnlistedProducts"));
         }
-        // The product still holds its reference on the engine.
-        EXPECT_EQ(c.bAddRef ? "dword:2" : "dword:1", Stored("ReferenceCount"));
+        // The product holds its one reference on the engine, /NR aside.
+        EXPECT_EQ(c.pszCount, Stored("ReferenceCount"));
     }
 
-    // A list already too long to read is never replaced by a fresh one.
+    // A list already too long to read is never replaced by a fresh one; the product goes beside
+    // it, and the only reason logged is the real one.
     Restart();
     const std::string strLong = "|" + std::string(300, 'L') + "|";
     SetString("ProductList", strLong);
@@ -407,11 +434,36 @@ TEST_F(Record, ListThatWouldPassItsLimitStaysIntact)
     Product("B");
     Update();
     EXPECT_EQ("sz:" + strLong, Stored("ProductList"));
+    EXPECT_EQ("sz:|B|", Stored("UnlistedProducts"));
+    EXPECT_EQ("dword:2", Stored("ReferenceCount"));
     std::vector<std::string> msgs = LastRunMessages();
     EXPECT_TRUE(HasMessage(
         msgs, "Orvane: ProductList in reg is longer than 259 characters, left as it is\n"));
+    EXPECT_EQ(-1, harness::FindPrefix(msgs, "Orvane: ProductList would grow past"));
+
+    // A second product that does not fit joins the first beside the list.
+    g_nLogState = -1;
+    Product("C");
+    Update();
+    EXPECT_EQ("sz:|B|C|", Stored("UnlistedProducts"));
+    EXPECT_EQ("dword:3", Stored("ReferenceCount"));
+    EXPECT_TRUE(
+        HasMessage(LastRunMessages(), "Orvane: Add ProdName[C] to UnlistedProducts[|B|]\n"));
+
+    // An UnlistedProducts we cannot read is left as it is, and the count with it.
+    Restart();
+    SetString("ProductList", strLong);
+    SetDword("ReferenceCount", 1);
+    SetDword("UnlistedProducts", 7);
+    Product("B");
+    Update();
+    EXPECT_EQ("dword:7", Stored("UnlistedProducts"));
+    EXPECT_EQ("dword:1", Stored("ReferenceCount"));
+    msgs = LastRunMessages();
     EXPECT_TRUE(HasMessage(
-        msgs, "Orvane: ProductList would grow past 259 characters, ProdName[B] not added\n"));
+        msgs, "Orvane: UnlistedProducts in reg can't be read [1804], ProdName[B] not added\n"));
+    EXPECT_TRUE(
+        HasMessage(msgs, "Orvane: ProdName[B] can be recorded nowhere, keep ref count as [1]\n"));
 }
 
 } // namespace
