@@ -59,11 +59,12 @@ void TakeRegBuf(REG_BUF* pRegBuf)
         pRegBuf->szBuf[0] = '\0';
         return;
     }
-    // One string of the whole list: every NUL but the list's final one becomes "_".
+    // One string of the whole list: every NUL but the list's final one becomes the separator, a
+    // character no path holds, so a lookup can still tell where each name ends.
     for (DWORD i = 0; cb > 1 && i < cb - 1; i++)
     {
         if (pData[i] == '\0')
-            pData[i] = '_';
+            pData[i] = REGBUF_SEPARATOR;
     }
     pData[cb] = '\0';
     pRegBuf->pszRegBuf = pData;
@@ -80,8 +81,32 @@ void ReleaseRegBuf(REG_BUF* pRegBuf)
     pRegBuf->pszRegBuf = NULL;
 }
 
+// TRUE when pszTarget occurs in pszText where a name ends: followed by one of the characters of
+// pszEnds (after any blanks when bSkipBlanks), or by the end of the text when bTextEndsName. A
+// name found inside a longer one (the staged copy's "<name>000", another program's
+// "<name>.OLD") is not the target. Matches start on character boundaries only.
+static BOOL FindNameEnding(const char* pszText, const char* pszTarget, const char* pszEnds,
+                           BOOL bSkipBlanks, BOOL bTextEndsName)
+{
+    size_t cchTarget = strlen(pszTarget);
+    for (const char* pszMatch = MbsStr(pszText, pszTarget); pszMatch;)
+    {
+        const char* pszEnd = pszMatch + cchTarget;
+        while (bSkipBlanks && (*pszEnd == ' ' || *pszEnd == '\t'))
+            pszEnd++;
+        if (*pszEnd == '\0' ? bTextEndsName : strchr(pszEnds, *pszEnd) != NULL)
+            return TRUE;
+        if (*pszMatch == '\0')
+            break;
+        // On to the next character: a double-byte one is stepped over whole.
+        pszMatch = MbsStr(pszMatch + (MbsIsTrailByte(pszMatch, 1) ? 2 : 1), pszTarget);
+    }
+    return FALSE;
+}
+
 // WININIT.INI read line by line in pieces of at most 255 bytes; a target split across two
-// pieces of a longer line is not seen.
+// pieces of a longer line is not seen. A line names the target where the name ends at the "="
+// (its rename line) or at the line end (its deletion line, "NUL=<target>").
 static BOOL IsInWinInit(const char* pszTarget)
 {
     char szWinDir[MAX_PATH];
@@ -109,7 +134,17 @@ static BOOL IsInWinInit(const char* pszTarget)
         memset(szLine, 0, sizeof(szLine));
         if (!fgets(szLine, sizeof(szLine), pFile))
             break;
-        if (MbsStr(szLine, pszTarget))
+        // A piece without its line feed ends the line only at the end of the file; otherwise the
+        // line goes on in the next piece.
+        BOOL bLineEnds = strchr(szLine, '\n') != NULL;
+        if (!bLineEnds)
+        {
+            int ch = getc(pFile);
+            bLineEnds = ch == EOF;
+            if (ch != EOF)
+                ungetc(ch, pFile);
+        }
+        if (FindNameEnding(szLine, pszTarget, "=\r\n", TRUE, bLineEnds))
         {
             WriteLog("Orvane: file %s is in wininit\n", pszTarget);
             fclose(pFile);
@@ -128,7 +163,11 @@ BOOL CanYouFindMe(const char* pszTarget, const char* pszRegBuf)
 
     if (!pszRegBuf)
         return FALSE;
-    if (MbsStr(pszRegBuf, pszTarget))
+    // Each pending name ends at a separator or at the end of the snapshot. The match may start
+    // anywhere in a name, so the prefix the system puts in front of it ("\??\" before every
+    // name, "!" before a rename that may replace) does not hide it.
+    static const char s_szSeparator[] = {REGBUF_SEPARATOR, '\0'};
+    if (FindNameEnding(pszRegBuf, pszTarget, s_szSeparator, FALSE, TRUE))
     {
         WriteLog("Orvane: file %s is already in reg\n", pszTarget);
         return TRUE;

@@ -11,6 +11,10 @@
 // Size of the snapshot buffer that a copy pass owns; larger values go to the heap.
 #define REGBUF_SIZE 1280
 
+// What stands between two names of the snapshot, in place of the NUL that ends each: a
+// character that no path holds, so that the end of every name stays visible.
+#define REGBUF_SEPARATOR '|'
+
 // ---------------------------------------------------------------------------------------------
 // Scheduling (RemoveOnReboot.cpp, WinInit.cpp).
 
@@ -47,8 +51,9 @@ BOOL CompleteLoneRenameLine(const char* pszTarget);
 // Pending-replacement lookup (Pending.cpp).
 
 // The snapshot of PendingFileRenameOperations that one copy pass takes on the NT family. Its
-// text (pszRegBuf) is the value's list with every inner NUL replaced by "_", so it reads as one
-// string. pszRegBuf is NULL where there is no snapshot, and "" when the value could not be read.
+// text (pszRegBuf) is the value's list with every inner NUL replaced by REGBUF_SEPARATOR, so it
+// reads as one string. pszRegBuf is NULL where there is no snapshot, and "" when the value could
+// not be read.
 struct REG_BUF
 {
     char* pszRegBuf; // the snapshot text, or NULL
@@ -63,9 +68,10 @@ void TakeRegBuf(REG_BUF* pRegBuf);
 // Frees the heap buffer, if any (logging "free RegBuf"), and leaves pszRegBuf NULL.
 void ReleaseRegBuf(REG_BUF* pRegBuf);
 
-// 1 when pszTarget already waits for a replacement: on 95/98/ME when WININIT.INI, read anew,
-// holds it on any line; elsewhere when the snapshot holds it. The match is a multibyte-aware
-// substring match, letter case included (callers upper-case both sides).
+// 1 when pszTarget already waits for a replacement: on 95/98/ME when a line of WININIT.INI, read
+// anew, names it before its "=" or at its end; elsewhere when a name of the snapshot ends with it
+// (whatever prefix it carries). The match is multibyte-aware, letter case included (callers
+// upper-case both sides); a longer name that merely begins with the target does not count.
 BOOL CanYouFindMe(const char* pszTarget, const char* pszRegBuf);
 
 // ---------------------------------------------------------------------------------------------

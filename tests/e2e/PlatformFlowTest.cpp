@@ -163,4 +163,73 @@ TEST_F(PlatformFlow, FirstInstallUpdateAndRestartOnEveryPlatform)
     }
 }
 
+// Another program's request for a file whose name begins with the engine DLL's name does not
+// count as the DLL's own: the new DLL is scheduled with its signature pair, and after the
+// restart it stands beside them.
+TEST_F(PlatformFlow, RequestForAnotherFileDoesNotHideTheEngineDll)
+{
+    REQUIRE_WINE();
+    std::string strPackage = SamplePackage("pkg");
+    std::string strNewPackage = NewerOskaPackage("newpkg");
+    for (const char* pszWindows : {"win2k", "win98"})
+    {
+        SCOPED_TRACE(pszWindows);
+        const bool b9x = std::string(pszWindows) == "win98";
+        harness::ResetState();
+        SetRecordView(pszWindows);
+        if (b9x)
+            RefuseDelayedMoves();
+        std::string strEng = harness::TestDir() + "\\" + pszWindows;
+        RunOptions opts;
+        opts.strWindows = pszWindows;
+        opts.strCurDir = strPackage;
+        ASSERT_EQ(0u, harness::RunPelmora("/PROD:A /PATH:" + strEng, opts));
+
+        std::string strTarget = strEng + "\\Osk32dll.dll";
+        std::string strShortTarget = harness::ShortUpper(strTarget);
+        std::string strOther = strShortTarget + ".OLD";
+        std::string strWinInitBefore = "[Rename]\r\nNUL=" + strOther + "\r\n";
+        if (b9x)
+            ASSERT_TRUE(harness::WriteFileBytes(harness::WinInitPath(), strWinInitBefore));
+        else
+            harness::WritePendingRenames(
+                {L"\\??\\" + std::wstring(strOther.begin(), strOther.end()), L""});
+
+        HeldFile held(strTarget);
+        ASSERT_TRUE(held.IsHeld());
+        opts.strCurDir = strNewPackage;
+        EXPECT_EQ(2u, harness::RunPelmora("/PROD:A", opts));
+        std::vector<std::string> msgs = LastRunMessages();
+        std::string strShortStaged = harness::ShortUpper(strTarget + "000");
+        EXPECT_FALSE(HasMessage(msgs, "Orvane: file " + strShortTarget + " is already in reg\n"));
+        EXPECT_FALSE(HasMessage(msgs, "Orvane: file " + strShortTarget + " is in wininit\n"));
+        if (b9x)
+        {
+            std::string strWinInit = harness::ReadFileBytes(harness::WinInitPath());
+            EXPECT_NE(std::string::npos,
+                      strWinInit.find("NUL=" + strShortTarget + "\r\n" + strShortTarget + "=" +
+                                      strShortStaged + "\r\n"))
+                << strWinInit;
+        }
+        else
+        {
+            std::vector<std::string> pending = harness::ReadPendingRenames();
+            std::vector<std::string> expected = {"\\??\\" + strShortTarget, "",
+                                                 "\\??\\" + strShortStaged,
+                                                 "\\??\\" + strShortTarget};
+            EXPECT_TRUE(std::search(pending.begin(), pending.end(), expected.begin(),
+                                    expected.end()) != pending.end());
+        }
+
+        held.Release();
+        ASSERT_TRUE(harness::Restart());
+        EXPECT_TRUE(SameContent(strNewPackage + "\\Osk32dll.dll", strTarget));
+        for (const char* psz : {"Osksig.da0", "Osksig.dat"})
+        {
+            EXPECT_TRUE(SameContent(strNewPackage + "\\" + psz, strEng + "\\" + psz)) << psz;
+        }
+        EXPECT_EQ(ExpectedEngineFiles(3, b9x ? Group9x : GroupNt), DirNames(strEng));
+    }
+}
+
 } // namespace

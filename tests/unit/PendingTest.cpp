@@ -166,7 +166,13 @@ TEST_F(Pending, NineXSearchesEachPieceOfALongLineByItself)
         std::string strFile;
         BOOL bFound;
     } cases[] = {
-        {"inside a longer text", "[Rename]\r\nNUL=C:\\ENG\\X.DLL000\r\n", TRUE},
+        // Only where the entry ends: at the "=" or at the line end.
+        {"the staged copy's name", "[Rename]\r\nNUL=C:\\ENG\\X.DLL000\r\n", FALSE},
+        {"another file's name that begins with it", "[Rename]\r\nNUL=C:\\ENG\\X.DLL.OLD\r\n",
+         FALSE},
+        {"before the equals sign", "[Rename]\r\nC:\\ENG\\X.DLL=C:\\ENG\\X.DLL000\r\n", TRUE},
+        {"before a line end without CR", "[Rename]\nNUL=C:\\ENG\\X.DLL\n", TRUE},
+        {"ends a piece the line goes on after", std::string(243, 'x') + strTarget + "y\r\n", FALSE},
         {"letter case differs", "[Rename]\r\nNUL=c:\\eng\\x.dll\r\n", FALSE},
         {"straddles the 255-byte boundary", std::string(250, 'x') + strTarget + "\r\n", FALSE},
         {"starts the second piece", std::string(255, 'x') + strTarget + "\r\n", TRUE},
@@ -181,6 +187,44 @@ TEST_F(Pending, NineXSearchesEachPieceOfALongLineByItself)
     }
 }
 
+// The snapshot of the value as Wine stores it: a target is pending only where one of its strings
+// ends with it, whatever prefix or letter case the request was recorded with.
+TEST_F(Pending, NtFindsATargetOnlyWhereAPendingNameEndsWithIt)
+{
+    g_dwOSType = OSID_W2K;
+    const char szTarget[] = "C:\\ENG\\OSK32DLL.DLL";
+    struct
+    {
+        const char* pszName;
+        std::vector<std::wstring> value;
+        BOOL bFound;
+    } cases[] = {
+        {"deletion", {L"\\??\\C:\\ENG\\OSK32DLL.DLL", L""}, TRUE},
+        {"rename that may replace",
+         {L"\\??\\C:\\ENG\\OSK32DLL.DLL000", L"!\\??\\C:\\ENG\\OSK32DLL.DLL"},
+         TRUE},
+        {"other letter case", {L"\\??\\c:\\eng\\osk32dll.dll", L""}, TRUE},
+        {"last string of the list", {L"\\??\\C:\\A", L"", L"\\??\\C:\\ENG\\OSK32DLL.DLL"}, TRUE},
+        {"another file's name that begins with it",
+         {L"\\??\\C:\\ENG\\OSK32DLL.DLL.OLD", L""},
+         FALSE},
+        {"the same with an underscore", {L"\\??\\C:\\ENG\\OSK32DLL.DLL_OLD", L""}, FALSE},
+        {"the staged copy only", {L"\\??\\C:\\ENG\\OSK32DLL.DLL000", L""}, FALSE},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        harness::ResetState();
+        harness::WritePendingRenames(c.value);
+        REG_BUF regBuf;
+        TakeRegBuf(&regBuf);
+        ASSERT_NE(nullptr, regBuf.pszRegBuf);
+        MbsUpper(regBuf.pszRegBuf); // as the scheduling step does before it asks
+        EXPECT_EQ(c.bFound, CanYouFindMe(szTarget, regBuf.pszRegBuf));
+        ReleaseRegBuf(&regBuf);
+    }
+}
+
 TEST_F(Pending, EmptyTargetIsFoundWhereverThereIsSomethingToSearch)
 {
     g_dwOSType = OSID_W2K;
@@ -188,7 +232,7 @@ TEST_F(Pending, EmptyTargetIsFoundWhereverThereIsSomethingToSearch)
     EXPECT_FALSE(CanYouFindMe("", NULL));
     EXPECT_FALSE(CanYouFindMe("C:\\X", ""));
     g_dwOSType = OSID_UNKNOWN; // searches the snapshot as the NT family does
-    EXPECT_TRUE(CanYouFindMe("B", "A_B_"));
+    EXPECT_TRUE(CanYouFindMe("B", "A|B|"));
     EXPECT_FALSE(CanYouFindMe("B", NULL));
 
     g_dwOSType = OSID_WME;
@@ -235,7 +279,7 @@ TEST_F(Pending, SnapshotOverItsBufferComesFromTheHeap)
         TakeRegBuf(&regBuf);
         ASSERT_NE(nullptr, regBuf.pszRegBuf);
         EXPECT_EQ(cb - 1, strlen(regBuf.pszRegBuf));
-        EXPECT_EQ(std::string("\\??\\C:\\ENG\\LAST.DLL__"),
+        EXPECT_EQ(std::string("\\??\\C:\\ENG\\LAST.DLL||"),
                   std::string(regBuf.pszRegBuf + cb - 1 - 21));
         EXPECT_TRUE(CanYouFindMe("C:\\ENG\\LAST.DLL", regBuf.pszRegBuf));
         ReleaseRegBuf(&regBuf);
@@ -286,7 +330,7 @@ TEST_F(Pending, SnapshotReadsTheValueAsOneString)
         {"no value", REG_NONE, "", ""},
         {"deletion and rename", REG_MULTI_SZ,
          std::string("\\??\\C:\\A\0\0\\??\\C:\\A000\0\\??\\C:\\A\0\0", 32),
-         "\\??\\C:\\A__\\??\\C:\\A000_\\??\\C:\\A_"},
+         "\\??\\C:\\A||\\??\\C:\\A000|\\??\\C:\\A|"},
         {"string value", REG_SZ, std::string("x\0", 2), "x"},
         {"bytes without a final NUL", REG_BINARY, "ABC", "ABC"},
         {"one NUL", REG_BINARY, std::string("\0", 1), ""},
