@@ -1,10 +1,13 @@
 // The scheduling step of a copy pass: from the long names of a staged copy and its target to a
 // replacement request, unless one is already pending. Requests carry short names, which every
-// platform's restart-time replacement can read.
+// platform's restart-time replacement can read; a target that does not exist yet has none.
 #include "reboot.h"
 
 #include "install/install.h"
 #include "support/support.h"
+
+#include <stdio.h>
+#include <string.h>
 
 // Short form of pszLong into szShort (MAX_PATH). On failure szShort is empty and *pdwError holds
 // the reason; a short name longer than the buffer counts as a failure, since the buffer then
@@ -28,6 +31,107 @@ static BOOL GetShortName(const char* pszLong, char* szShort, DWORD* pdwError)
     return TRUE;
 }
 
+static BOOL IsWinInitPlatform()
+{
+    return g_dwOSType == OSID_W95 || g_dwOSType == OSID_W98 || g_dwOSType == OSID_WME;
+}
+
+// TRUE when pszName is a valid 8.3 name as it stands: one to eight bytes, and optionally a dot
+// and one to three more, none of them a blank, a control character or one that short names
+// refuse. Such a name is its own short name.
+static BOOL IsShortFormName(const char* pszName)
+{
+    size_t cchBase = 0, cchExt = 0;
+    BOOL bDot = FALSE;
+    for (size_t i = 0; pszName[i] != '\0'; i++)
+    {
+        unsigned char ch = (unsigned char)pszName[i];
+        if (!MbsIsTrailByte(pszName, i))
+        {
+            if (ch == '.')
+            {
+                if (bDot || cchBase == 0)
+                    return FALSE;
+                bDot = TRUE;
+                continue;
+            }
+            if (ch <= ' ' || strchr("\"*+,/:;<=>?[\\]|", ch) != NULL)
+                return FALSE;
+        }
+        if (bDot)
+            cchExt++;
+        else
+            cchBase++;
+    }
+    return cchBase >= 1 && cchBase <= 8 && cchExt <= 3 && (!bDot || cchExt >= 1);
+}
+
+// A target that does not exist yet (a signature file staged with its DLL before it was ever
+// installed) has no short name. The name its request uses goes into szEngFile (MAX_PATH): the
+// long name on the NT family; where the request must use short names (WININIT.INI), the
+// directory's short path and the file name when that is a valid 8.3 name. Where neither can be
+// had, the staged copy is put in place at once, since nothing can hold a file that does not
+// exist; FALSE then, and there is nothing to schedule.
+static BOOL NameMissingTarget(const char* pszStaged, const char* pszTarget, char* szEngFile)
+{
+    if (!IsWinInitPlatform())
+    {
+        MbsCopy(szEngFile, MAX_PATH, pszTarget);
+        WriteLog("Orvane: szEngFile:%s does not exist yet, using its long name\n", pszTarget);
+        return TRUE;
+    }
+
+    BOOL bNamed = FALSE;
+    const char* pszSlash = MbsRChr(pszTarget, '\\');
+    if (pszSlash && IsShortFormName(pszSlash + 1))
+    {
+        char szDir[MAX_PATH];
+        char szDirShort[MAX_PATH];
+        DWORD dwError;
+        // "C:\" names a drive's root, "C:" its current directory.
+        size_t cchDir = (size_t)(pszSlash - pszTarget);
+        BOOL bRoot = cchDir == 2 && pszTarget[1] == ':';
+        if (bRoot)
+            cchDir++;
+        memcpy(szDir, pszTarget, cchDir); // shorter than the target, which fits MAX_PATH
+        szDir[cchDir] = '\0';
+        if (!GetShortName(szDir, szDirShort, &dwError))
+        {
+            WriteLog("Orvane: GetShortPathName of the directory of szEngFile:%s fail: %d\n",
+                     pszTarget, (int)dwError);
+        }
+        else
+        {
+            int n =
+                _snprintf(szEngFile, MAX_PATH, bRoot ? "%s%s" : "%s\\%s", szDirShort, pszSlash + 1);
+            bNamed = n >= 0 && n < MAX_PATH;
+            if (bNamed)
+                WriteLog("Orvane: szEngFile:%s does not exist yet, using %s\n", pszTarget,
+                         szEngFile);
+            else
+                WriteLog("Orvane: szEngFile:%s does not exist yet and its short form is longer "
+                         "than %d characters\n",
+                         pszTarget, MAX_PATH - 1);
+        }
+    }
+    else
+    {
+        WriteLog("Orvane: szEngFile:%s does not exist yet and is no 8.3 name for WININIT.INI\n",
+                 pszTarget);
+    }
+    if (bNamed)
+        return TRUE;
+
+    szEngFile[0] = '\0';
+    if (MoveFileA(pszStaged, pszTarget))
+        WriteLog("Orvane: File Move from [%s] to [%s] Successfully, nothing can hold it\n",
+                 pszStaged, pszTarget);
+    else
+        WriteLog("Orvane: Can't MoveFile from [%s] to [%s] with error [%d]\n", pszStaged, pszTarget,
+                 (int)GetLastError());
+    return FALSE;
+}
+
 void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* pszRegBuf)
 {
     char szFile[MAX_PATH];
@@ -47,9 +151,17 @@ void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* psz
         WriteLog("Orvane: GetShortPathName szEngFile:%s fail: %d\n", pszTarget, (int)dwError);
 
     // Without both names a request would name the wrong file, or none; the staged copy stays
-    // and a later run may schedule it.
-    if (!bHaveFile || !bHaveEngFile)
+    // and a later run may schedule it. A target that is not there yet has no short name, but
+    // left unscheduled its staged copy would never arrive: the DLL it belongs with would stand
+    // alone after the restart.
+    if (!bHaveFile)
         return;
+    if (!bHaveEngFile)
+    {
+        if (dwError != ERROR_FILE_NOT_FOUND || PathExists(pszTarget) ||
+            !NameMissingTarget(pszStaged, pszTarget, szEngFile))
+            return;
+    }
 
     MbsUpper(szFile);
     MbsUpper(szEngFile);

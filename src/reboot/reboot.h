@@ -80,5 +80,8 @@ BOOL CanYouFindMe(const char* pszTarget, const char* pszRegBuf);
 // Has the staged copy pszStaged replace pszTarget at the next restart, unless the target is
 // already pending: takes the short names of both (logging each), upper-cases them and the
 // snapshot pszRegBuf (which may be NULL), asks CanYouFindMe and calls RemoveFileOnReboot. When
-// either short name cannot be obtained the failure is logged and nothing is scheduled.
+// either short name cannot be obtained the failure is logged and nothing is scheduled, unless
+// the target does not exist yet: it is then named by its long name on the NT family, and on
+// 95/98/ME by the directory's short path and its name when that is a valid 8.3 name; failing
+// both, the staged copy is moved to the target at once.
 void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* pszRegBuf);

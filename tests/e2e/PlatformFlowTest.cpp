@@ -163,6 +163,58 @@ TEST_F(PlatformFlow, FirstInstallUpdateAndRestartOnEveryPlatform)
     }
 }
 
+// A first install over an engine DLL in use whose signature files are not installed yet: the DLL
+// and both files of its pair are staged, and the restart puts every one of them in place,
+// although the pair's targets had no short name to be scheduled under.
+TEST_F(PlatformFlow, FirstInstallOverADllInUseBringsItsWholePairAtTheRestart)
+{
+    REQUIRE_WINE();
+    std::string strPackage = SamplePackage("pkg");
+    for (const char* pszWindows : {"win2k", "win98"})
+    {
+        SCOPED_TRACE(pszWindows);
+        const bool b9x = std::string(pszWindows) == "win98";
+        harness::ResetState();
+        SetRecordView(pszWindows);
+        if (b9x)
+            RefuseDelayedMoves();
+        std::string strEng = harness::TestDir() + "\\" + pszWindows;
+        ASSERT_TRUE(CreateDirectoryA(strEng.c_str(), NULL));
+        ASSERT_TRUE(
+            CopyFileA(VersionDll("1.0.0.0").c_str(), (strEng + "\\Brine.dll").c_str(), FALSE));
+        HeldFile held(strEng + "\\Brine.dll");
+        ASSERT_TRUE(held.IsHeld());
+
+        RunOptions opts;
+        opts.strWindows = pszWindows;
+        opts.strCurDir = strPackage;
+        EXPECT_EQ(0u, harness::RunPelmora("/PROD:A /PATH:" + strEng, opts));
+        std::vector<std::string> msgs = LastRunMessages();
+        ASSERT_FALSE(msgs.empty());
+        EXPECT_EQ(s_szEnd, msgs.back());
+        const char* const apszStaged[] = {"Brine.dll", "Brin.da1", "Brin.dat"};
+        for (const char* psz : apszStaged)
+        {
+            EXPECT_TRUE(SameContent(strPackage + "\\" + psz, strEng + "\\" + psz + "000")) << psz;
+        }
+        for (const char* psz : {"Brin.da1", "Brin.dat"})
+        {
+            EXPECT_FALSE(harness::FileExists(strEng + "\\" + psz)) << psz;
+            EXPECT_EQ(1, CountPrefix(msgs, std::string("RemoveFileOnReboot: from pszExisting [") +
+                                               harness::ShortUpper(strEng + "\\" + psz + "000")))
+                << psz;
+        }
+
+        held.Release();
+        ASSERT_TRUE(harness::Restart());
+        for (const char* psz : apszStaged)
+        {
+            EXPECT_TRUE(SameContent(strPackage + "\\" + psz, strEng + "\\" + psz)) << psz;
+        }
+        EXPECT_EQ(ExpectedEngineFiles(3, b9x ? Group9x : GroupNt), DirNames(strEng));
+    }
+}
+
 // Another program's request for a file whose name begins with the engine DLL's name does not
 // count as the DLL's own: the new DLL is scheduled with its signature pair, and after the
 // restart it stands beside them.

@@ -404,6 +404,117 @@ TEST_F(Pending, ShortNameThatCannotBeHadSchedulesNothing)
     }
 }
 
+// A staged copy whose target does not exist yet (a signature file staged with its DLL before it
+// was ever installed) has no short name to give. It still reaches its place: under the target's
+// long name on the NT family; on 95/98/ME, whose WININIT.INI needs short names, under the
+// directory's short path and the name when that is a valid 8.3 name; otherwise at once, since
+// nothing can hold a file that does not exist.
+TEST_F(Pending, TargetNotThereYetStillReachesItsPlace)
+{
+    REQUIRE_WINE();
+    SeamOverrideGetShortPathNameA(PickyGetShortPathNameA);
+    enum Way
+    {
+        LongName,
+        ShortForm,
+        AtOnce,
+    };
+    struct
+    {
+        const char* pszName;
+        DWORD dwOS;
+        const char* pszFile;
+        bool bDirHasNoShortName;
+        Way way;
+    } cases[] = {
+        {"2000", OSID_W2K, "Brin.da1", false, LongName},
+        {"NT 4, a name longer than 8.3", OSID_NT4, "Brin sig.data", false, LongName},
+        {"98", OSID_W98, "Brin.da1", false, ShortForm},
+        {"ME", OSID_WME, "Brin.dat", false, ShortForm},
+        {"98, a name longer than 8.3", OSID_W98, "Brin sig.data", false, AtOnce},
+        {"95, a directory without a short name", OSID_W95, "Brin.da1", true, AtOnce},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        harness::ResetState();
+        g_nLogState = -1;
+        g_dwOSType = c.dwOS;
+        bool b9x = c.dwOS == OSID_W95 || c.dwOS == OSID_W98 || c.dwOS == OSID_WME;
+        SeamOverrideMoveFileExA(b9x ? FailingMoveFileExA : NULL);
+        // A folder of its own: the restart of an earlier case put its file in place.
+        const std::string strDir = harness::TestDir() + "\\" + std::to_string(&c - cases);
+        ASSERT_TRUE(CreateDirectoryA(strDir.c_str(), NULL));
+        const std::string strTarget = strDir + "\\" + c.pszFile;
+        const std::string strStaged = strTarget + "000";
+        ASSERT_TRUE(harness::WriteFileBytes(strStaged, "new content"));
+        const std::string strStagedShort = harness::ShortUpper(strStaged);
+        g_strFailFor = c.bDirHasNoShortName ? strDir : std::string();
+        g_dwFakeResult = 0;
+
+        REG_BUF regBuf;
+        TakeRegBuf(&regBuf);
+        ScheduleReplacement(strStaged.c_str(), strTarget.c_str(), regBuf.pszRegBuf);
+        ReleaseRegBuf(&regBuf);
+
+        std::vector<std::string> msgs = harness::LastRunMessages();
+        ASSERT_GE(msgs.size(), 3u);
+        EXPECT_EQ("Orvane: GetShortPathName szEngFile:" + strTarget + " fail: 2\n", msgs[1]);
+        std::string strRequested; // the target as the request names it
+        switch (c.way)
+        {
+        case LongName:
+        {
+            strRequested = strTarget;
+            MbsUpper(&strRequested[0]);
+            EXPECT_EQ("Orvane: szEngFile:" + strTarget +
+                          " does not exist yet, using its long name\n",
+                      msgs[2]);
+            std::vector<std::string> pending = harness::ReadPendingRenames();
+            EXPECT_EQ(
+                (std::vector<std::string>{"\\??\\" + strRequested, "", "\\??\\" + strStagedShort,
+                                          "\\??\\" + strRequested}),
+                pending);
+            break;
+        }
+        case ShortForm:
+        {
+            strRequested = harness::ShortUpper(strDir) + "\\" + c.pszFile;
+            MbsUpper(&strRequested[0]);
+            EXPECT_EQ("Orvane: szEngFile:" + strTarget + " does not exist yet, using " +
+                          harness::ShortName(strDir) + "\\" + c.pszFile + "\n",
+                      msgs[2]);
+            EXPECT_EQ("[Rename]\r\nNUL=" + strRequested + "\r\n" + strRequested + "=" +
+                          strStagedShort + "\r\n",
+                      harness::ReadFileBytes(harness::WinInitPath()));
+            break;
+        }
+        case AtOnce:
+            EXPECT_EQ(c.bDirHasNoShortName
+                          ? "Orvane: GetShortPathName of the directory of szEngFile:" + strTarget +
+                                " fail: 2\n"
+                          : "Orvane: szEngFile:" + strTarget +
+                                " does not exist yet and is no 8.3 name for WININIT.INI\n",
+                      msgs[2]);
+            ASSERT_EQ(4u, msgs.size());
+            EXPECT_EQ("Orvane: File Move from [" + strStaged + "] to [" + strTarget +
+                          "] Successfully, nothing can hold it\n",
+                      msgs[3]);
+            EXPECT_EQ("new content", harness::ReadFileBytes(strTarget));
+            EXPECT_FALSE(harness::FileExists(strStaged));
+            EXPECT_FALSE(harness::FileExists(harness::WinInitPath()));
+            continue;
+        }
+        EXPECT_TRUE(harness::HasMessage(msgs, "RemoveFileOnReboot: from pszExisting [" +
+                                                  strStagedShort + "] to [" + strRequested +
+                                                  "] \n"));
+        EXPECT_FALSE(harness::FileExists(strTarget));
+        ASSERT_TRUE(harness::Restart());
+        EXPECT_EQ("new content", harness::ReadFileBytes(strTarget));
+        EXPECT_FALSE(harness::FileExists(strStaged));
+    }
+}
+
 } // namespace
 
 // A run stopped between its two delayed moves leaves the deletion of the target alone. The next
