@@ -110,6 +110,18 @@ void WriteDirectoryValue(RUN_STATE* pRun, const char* pszValueName, const char* 
     pRun->pReg->SetString(s_szEmpty, s_szEmpty, pszValueName, pszDir);
 }
 
+// pszStored with the name and one bar appended, or a fresh |NAME| when it is empty, into szOut
+// (MAX_PATH). FALSE when the result would pass the 259 characters every reader takes.
+static BOOL AppendListEntry(char* szOut, const char* pszStored, const char* szProductName)
+{
+    int n = pszStored[0] != '\0' ? _snprintf(szOut, MAX_PATH, "%s%s|", pszStored, szProductName)
+                                 : _snprintf(szOut, MAX_PATH, "|%s|", szProductName);
+    if (n < 0 || n >= MAX_PATH)
+        return FALSE;
+    szOut[n] = '\0';
+    return TRUE;
+}
+
 // TRUE when ProductList is stored as an expandable or multi-string text instead of REG_SZ.
 static BOOL IsListStoredAsOtherText()
 {
@@ -130,12 +142,7 @@ static BOOL IsListStoredAsOtherText()
 // over it would lose the products it names).
 static BOOL FormNewProductList(RUN_STATE* pRun, char* szNewList)
 {
-    int n;
-    if (pRun->bHaveProductList)
-    {
-        n = _snprintf(szNewList, MAX_PATH, "%s%s|", pRun->szProductList, pRun->szProductName);
-    }
-    else
+    if (!pRun->bHaveProductList)
     {
         char szProbe[MAX_PATH];
         LONG lProbe = pRun->pReg->GetString(s_szEmpty, s_szEmpty, "ProductList", s_szEmpty, szProbe,
@@ -152,15 +159,14 @@ static BOOL FormNewProductList(RUN_STATE* pRun, char* szNewList)
             WriteLog("Orvane: ProductList in reg is not a string, left as it is\n");
             return FALSE;
         }
-        n = _snprintf(szNewList, MAX_PATH, "|%s|", pRun->szProductName);
     }
-    if (n < 0 || n >= MAX_PATH)
+    if (!AppendListEntry(szNewList, pRun->bHaveProductList ? pRun->szProductList : s_szEmpty,
+                         pRun->szProductName))
     {
         WriteLog("Orvane: ProductList would grow past %d characters, ProdName[%s] not added\n",
                  MAX_PATH - 1, pRun->szProductName);
         return FALSE;
     }
-    szNewList[n] = '\0';
     return TRUE;
 }
 
@@ -199,19 +205,13 @@ static void FormNewRecord(RUN_STATE* pRun, NEW_RECORD* pNew)
         pNew->szUnlisted[0] = '\0';
         return;
     }
-    int n;
-    if (pNew->szUnlisted[0] != '\0')
-        n = _snprintf(pNew->szText, MAX_PATH, "%s%s|", pNew->szUnlisted, pRun->szProductName);
-    else
-        n = _snprintf(pNew->szText, MAX_PATH, "|%s|", pRun->szProductName);
-    if (n < 0 || n >= MAX_PATH)
+    if (!AppendListEntry(pNew->szText, pNew->szUnlisted, pRun->szProductName))
     {
         WriteLog("Orvane: UnlistedProducts would grow past %d characters, ProdName[%s] not "
                  "added\n",
                  MAX_PATH - 1, pRun->szProductName);
         return;
     }
-    pNew->szText[n] = '\0';
     pNew->nPlace = RECORD_UNLISTED;
 }
 
@@ -244,8 +244,7 @@ void WriteFirstInstallRecord(RUN_STATE* pRun)
     pReg->SetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", 1);
     pReg->SetDWORD(s_szEmpty, s_szEmpty, "dwEngIDs", g_dwEngIDs);
     char szList[MAX_PATH];
-    int n = _snprintf(szList, sizeof(szList), "|%s|", pRun->szProductName);
-    if (n < 0 || n >= (int)sizeof(szList))
+    if (!AppendListEntry(szList, s_szEmpty, pRun->szProductName))
     {
         WriteLog("Orvane: ProductList would grow past %d characters, ProdName[%s] not added\n",
                  MAX_PATH - 1, pRun->szProductName);

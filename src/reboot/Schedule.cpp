@@ -173,8 +173,7 @@ void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* psz
         // Found may mean half a request, left by a run stopped between its two operations.
         if (g_dwOSType == OSID_NT351 || g_dwOSType == OSID_NT4 || g_dwOSType == OSID_W2K)
             CompleteLoneDeletion(szFile, szEngFile);
-        else if ((g_dwOSType == OSID_W95 || g_dwOSType == OSID_W98 || g_dwOSType == OSID_WME) &&
-                 CompleteLoneRenameLine(szEngFile))
+        else if (IsWinInitPlatform() && CompleteLoneRenameLine(szEngFile))
             WriteLog("RemoveFileOnReboot: rename of [%s] pending without its deletion, add it\n",
                      szEngFile);
         return;

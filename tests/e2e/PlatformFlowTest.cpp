@@ -32,6 +32,18 @@ void RefuseDelayedMoves()
     RegCloseKey(hKey);
 }
 
+// A reset machine for a run as pszWindows, "win2k" or "win98" (delayed moves refused, so the
+// requests go to WININIT.INI); true for win98.
+bool ResetFor(const char* pszWindows)
+{
+    const bool b9x = std::string(pszWindows) == "win98";
+    harness::ResetState();
+    SetRecordView(pszWindows);
+    if (b9x)
+        RefuseDelayedMoves();
+    return b9x;
+}
+
 TEST_F(PlatformFlow, FirstInstallUpdateAndRestartOnEveryPlatform)
 {
     REQUIRE_WINE();
@@ -173,11 +185,7 @@ TEST_F(PlatformFlow, FirstInstallOverADllInUseBringsItsWholePairAtTheRestart)
     for (const char* pszWindows : {"win2k", "win98"})
     {
         SCOPED_TRACE(pszWindows);
-        const bool b9x = std::string(pszWindows) == "win98";
-        harness::ResetState();
-        SetRecordView(pszWindows);
-        if (b9x)
-            RefuseDelayedMoves();
+        const bool b9x = ResetFor(pszWindows);
         std::string strEng = harness::TestDir() + "\\" + pszWindows;
         ASSERT_TRUE(CreateDirectoryA(strEng.c_str(), NULL));
         ASSERT_TRUE(
@@ -226,11 +234,7 @@ TEST_F(PlatformFlow, RequestForAnotherFileDoesNotHideTheEngineDll)
     for (const char* pszWindows : {"win2k", "win98"})
     {
         SCOPED_TRACE(pszWindows);
-        const bool b9x = std::string(pszWindows) == "win98";
-        harness::ResetState();
-        SetRecordView(pszWindows);
-        if (b9x)
-            RefuseDelayedMoves();
+        const bool b9x = ResetFor(pszWindows);
         std::string strEng = harness::TestDir() + "\\" + pszWindows;
         RunOptions opts;
         opts.strWindows = pszWindows;
