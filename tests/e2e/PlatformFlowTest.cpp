@@ -44,6 +44,26 @@ bool ResetFor(const char* pszWindows)
     return b9x;
 }
 
+// The whole request to replace the target by the staged copy at the restart, short names upper-
+// cased: the deletion and the rename in PendingFileRenameOperations, or their two lines in
+// WININIT.INI (b9x).
+void ExpectRequested(bool b9x, const std::string& strShortTarget, const std::string& strShortStaged)
+{
+    if (b9x)
+    {
+        std::string strRename = harness::ReadFileBytes(harness::WinInitPath());
+        EXPECT_NE(std::string::npos, strRename.find("NUL=" + strShortTarget + "\r\n" +
+                                                    strShortTarget + "=" + strShortStaged + "\r\n"))
+            << strRename;
+        return;
+    }
+    std::vector<std::string> pending = harness::ReadPendingRenames();
+    std::vector<std::string> expected = {"\\??\\" + strShortTarget, "", "\\??\\" + strShortStaged,
+                                         "\\??\\" + strShortTarget};
+    EXPECT_TRUE(std::search(pending.begin(), pending.end(), expected.begin(), expected.end()) !=
+                pending.end());
+}
+
 TEST_F(PlatformFlow, FirstInstallUpdateAndRestartOnEveryPlatform)
 {
     REQUIRE_WINE();
@@ -147,12 +167,7 @@ TEST_F(PlatformFlow, FirstInstallUpdateAndRestartOnEveryPlatform)
         if (c.group == GroupNt)
         {
             EXPECT_TRUE(HasMessage(msgs, "RemoveFileOnReboot: MoveFileEx\n"));
-            std::vector<std::string> pending = harness::ReadPendingRenames();
-            std::vector<std::string> expected = {"\\??\\" + strShortTarget, "",
-                                                 "\\??\\" + strShortStaged,
-                                                 "\\??\\" + strShortTarget};
-            EXPECT_TRUE(std::search(pending.begin(), pending.end(), expected.begin(),
-                                    expected.end()) != pending.end());
+            ExpectRequested(false, strShortTarget, strShortStaged);
             EXPECT_EQ(strWinInit, harness::ReadFileBytes(harness::WinInitPath()));
         }
         else
@@ -160,10 +175,7 @@ TEST_F(PlatformFlow, FirstInstallUpdateAndRestartOnEveryPlatform)
             EXPECT_TRUE(HasMessage(msgs, "RemoveFileOnReboot: Win9x\n"));
             std::string strRename = harness::ReadFileBytes(harness::WinInitPath());
             EXPECT_EQ(0u, strRename.find("[Rename]\r\n")) << strRename;
-            EXPECT_NE(std::string::npos,
-                      strRename.find("NUL=" + strShortTarget + "\r\n" + strShortTarget + "=" +
-                                     strShortStaged + "\r\n"))
-                << strRename;
+            ExpectRequested(true, strShortTarget, strShortStaged);
         }
 
         // The restart puts the new DLL in place.
@@ -259,23 +271,7 @@ TEST_F(PlatformFlow, RequestForAnotherFileDoesNotHideTheEngineDll)
         std::string strShortStaged = harness::ShortUpper(strTarget + "000");
         EXPECT_FALSE(HasMessage(msgs, "Orvane: file " + strShortTarget + " is already in reg\n"));
         EXPECT_FALSE(HasMessage(msgs, "Orvane: file " + strShortTarget + " is in wininit\n"));
-        if (b9x)
-        {
-            std::string strWinInit = harness::ReadFileBytes(harness::WinInitPath());
-            EXPECT_NE(std::string::npos,
-                      strWinInit.find("NUL=" + strShortTarget + "\r\n" + strShortTarget + "=" +
-                                      strShortStaged + "\r\n"))
-                << strWinInit;
-        }
-        else
-        {
-            std::vector<std::string> pending = harness::ReadPendingRenames();
-            std::vector<std::string> expected = {"\\??\\" + strShortTarget, "",
-                                                 "\\??\\" + strShortStaged,
-                                                 "\\??\\" + strShortTarget};
-            EXPECT_TRUE(std::search(pending.begin(), pending.end(), expected.begin(),
-                                    expected.end()) != pending.end());
-        }
+        ExpectRequested(b9x, strShortTarget, strShortStaged);
 
         held.Release();
         ASSERT_TRUE(harness::Restart());
