@@ -40,6 +40,11 @@ extern int g_nLogState;
 // yields a path that fits.
 BOOL GetLogFilePath(char* szPath);
 
+// Closes the log file that WriteLog keeps open between messages; the next message opens it
+// again. Called at the way out of a run, and by whoever must delete or replace the file while
+// the process lives on.
+void CloseLogFile();
+
 // ---------------------------------------------------------------------------------------------
 // Files.
 
