@@ -135,6 +135,7 @@ struct KEPT_SECTION
 };
 
 static BOOL s_bKeepSections = FALSE;
+DWORD g_dwManifestValueReads = 0;
 static KEPT_SECTION s_aKept[3];
 
 void KeepManifestSections(BOOL bKeep)
@@ -145,6 +146,93 @@ void KeepManifestSections(BOOL bKeep)
         kept.bKeys = FALSE;
         ZeroMemory(kept.abValue, sizeof(kept.abValue));
     }
+}
+
+// The platform's section reader lists a section's entries as "name=value" in one call. The
+// value the profile-string reader gives for a name can be told from that list where nothing in
+// the section asks for a finer rule of the format: then it is the value of the first entry whose
+// name is the same but for the letter case of ASCII letters. A section with any entry that is
+// not plain (blanks or control characters around or in a name, a name that is not ASCII, a
+// comment, a line without "=", an empty name, a value that begins with a quote, has blanks at
+// either end or would not fit the value buffer) is read name by name, as the reader answers
+// for such entries by rules of its own.
+static const DWORD s_cbSectionRead = 64 * 1024;
+
+static BOOL IsPlainName(const char* pName, size_t cchName)
+{
+    if (cchName == 0 || pName[0] == ';')
+        return FALSE;
+    for (size_t i = 0; i < cchName; i++)
+        if ((unsigned char)pName[i] <= ' ' || (unsigned char)pName[i] >= 0x7F)
+            return FALSE;
+    return TRUE;
+}
+
+static BOOL IsPlainValue(const char* pszValue)
+{
+    size_t cch = strlen(pszValue);
+    if (cch >= MAX_PATH - 1)
+        return FALSE;
+    if (cch > 0 && (pszValue[0] == '"' || pszValue[0] == '\'' || pszValue[0] == ' ' ||
+                    pszValue[cch - 1] == ' '))
+        return FALSE;
+    for (size_t i = 0; i < cch; i++)
+        if ((unsigned char)pszValue[i] < ' ' || (unsigned char)pszValue[i] == 0x7F)
+            return FALSE;
+    return TRUE;
+}
+
+static BOOL SameNameIgnoringAsciiCase(const char* pA, size_t cchA, const char* pszB)
+{
+    size_t i = 0;
+    for (; i < cchA && pszB[i]; i++)
+    {
+        char a = pA[i], b = pszB[i];
+        if (a >= 'a' && a <= 'z')
+            a = (char)(a - 'a' + 'A');
+        if (b >= 'a' && b <= 'z')
+            b = (char)(b - 'a' + 'A');
+        if (a != b)
+            return FALSE;
+    }
+    return i == cchA && pszB[i] == '\0';
+}
+
+// Fills the kept values of the names of pKept->szKeys from one read of the whole section, when
+// the section is plain; a name that no entry answers is left to the reader.
+static void ReadPlainSection(int nSection, KEPT_SECTION* pKept)
+{
+    char* pBuf = (char*)HeapAlloc(GetProcessHeap(), 0, s_cbSectionRead);
+    if (!pBuf)
+        return;
+    DWORD cch =
+        GetPrivateProfileSectionA(GetSectionName(nSection), pBuf, s_cbSectionRead, g_szFileList);
+    // A list that filled the buffer was cut.
+    BOOL bPlain = cch + 2 < s_cbSectionRead;
+    for (const char* p = pBuf; bPlain && *p; p += strlen(p) + 1)
+    {
+        const char* pEq = strchr(p, '=');
+        bPlain = pEq && IsPlainName(p, (size_t)(pEq - p)) && IsPlainValue(pEq + 1);
+    }
+    if (bPlain)
+    {
+        int iKey = 0;
+        for (const char* pszKey = pKept->szKeys; *pszKey && iKey < MAX_SECTION_KEYS;
+             pszKey += strlen(pszKey) + 1, iKey++)
+        {
+            for (const char* p = pBuf; *p; p += strlen(p) + 1)
+            {
+                const char* pEq = strchr(p, '=');
+                if (!SameNameIgnoringAsciiCase(p, (size_t)(pEq - p), pszKey))
+                    continue;
+                lstrcpynA(pKept->aszValue[iKey], pEq + 1, MAX_PATH);
+                pKept->acchValue[iKey] = (DWORD)strlen(pKept->aszValue[iKey]);
+                pKept->abValue[iKey] = TRUE;
+                break;
+            }
+        }
+    }
+    HeapFree(GetProcessHeap(), 0, pBuf);
 }
 
 // The key list of the section into szKeys (MAX_PATH), always ending in an empty name.
@@ -169,6 +257,8 @@ static void ReadKeyList(int nSection, char* szKeys)
     {
         memcpy(pKept->szKeys, szKeys, MAX_PATH);
         pKept->bKeys = TRUE;
+        if (szKeys[0])
+            ReadPlainSection(nSection, pKept);
     }
 }
 
