@@ -8,7 +8,9 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     (void)lpCmdLine;
     (void)nCmdShow;
     // The runtime's own split of the command line does not know double-byte program names.
+    // One open of the log for the whole run instead of one per message.
+    KeepLogFileOpen(TRUE);
     int nExit = PelmoraMain(hInstance, GetArgumentText(GetCommandLineA()));
-    CloseLogFile();
+    KeepLogFileOpen(FALSE);
     return nExit;
 }

@@ -3,7 +3,8 @@
 // with other processes, and every message is written at the file's end at that moment in one
 // write, before the step it reports goes on: a run stopped at any point keeps every line it wrote,
 // and the entries of another run land between ours. Opening the file again for every message cost
-// more than the rest of an update with nothing to copy, so one handle serves the run.
+// more than the rest of an update with nothing to copy, so during a run one handle serves every
+// message; outside a run (the routines called on their own) each message opens and closes it.
 #include "support.h"
 
 #include <stdarg.h>
@@ -16,6 +17,7 @@ static const char s_szLogName[] = "MorSetup.log";
 
 // The open log and the path it was opened for: a temporary directory that changes during the run
 // moves the log with it, as opening it anew for every message did.
+static BOOL s_bKeepOpen = FALSE;
 static HANDLE s_hLog = INVALID_HANDLE_VALUE;
 static char s_szLogOpen[MAX_PATH];
 
@@ -53,12 +55,19 @@ BOOL GetLogFilePath(char* szPath)
     return FALSE;
 }
 
-void CloseLogFile()
+static void CloseLogFile()
 {
     if (s_hLog != INVALID_HANDLE_VALUE)
         CloseHandle(s_hLog);
     s_hLog = INVALID_HANDLE_VALUE;
     s_szLogOpen[0] = '\0';
+}
+
+void KeepLogFileOpen(BOOL bKeep)
+{
+    s_bKeepOpen = bKeep;
+    if (!bKeep)
+        CloseLogFile();
 }
 
 // The handle for szPath, opened (created when missing) on first use; INVALID_HANDLE_VALUE when
@@ -137,4 +146,6 @@ void WriteLog(const char* pszFormat, ...)
     if (cch < 0 || cch >= (int)sizeof(szEntry))
         szEntry[sizeof(szEntry) - 1] = '\0';
     AppendText(hFile, szEntry);
+    if (!s_bKeepOpen)
+        CloseLogFile();
 }

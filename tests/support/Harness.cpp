@@ -631,9 +631,8 @@ void ResetState()
     DeleteKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmark", KEY_WOW64_64KEY);
     SetMeEnvironmentKey(false);
     SetWindowsVersion("Pelmora.exe", "");
-    // An in-process test's messages leave the log open in this process; the file could not be
-    // deleted while it is.
-    CloseLogFile();
+    // A test that kept the log open in this process: the file could not be deleted while it is.
+    KeepLogFileOpen(FALSE);
     DeleteFileA(LogPath().c_str());
 }
 
