@@ -366,14 +366,7 @@ TEST_F(GoldenOutput, UpdateOn98WithAnEngineSectionNewerAndItsDllInUse)
 {
     REQUIRE_WINE();
     SetRecordView("win98");
-    // Wine refuses a delayed move when the stored value is not REG_MULTI_SZ, as 98 does.
-    HKEY hKey;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                                           "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                                           KEY_SET_VALUE, &hKey));
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegSetValueExA(hKey, "PendingFileRenameOperations", 0, REG_SZ, (const BYTE*)"x", 2));
-    RegCloseKey(hKey);
+    RefuseDelayedMoves();
 
     DWORD dwFirst = Run("/PROD:A /PATH:" + m_strEng, m_packages[0].strDir, "win98");
     std::string strNewer = AddNewerOskaPackage();
