@@ -156,7 +156,8 @@ void KeepManifestSections(BOOL bKeep)
 // comment, a line without "=", an empty name, a value that begins with a quote, has blanks at
 // either end or would not fit the value buffer) is read name by name, as the reader answers
 // for such entries by rules of its own.
-static const DWORD s_cbSectionRead = 64 * 1024;
+// The largest buffer the section reader takes on Windows 95.
+static const DWORD s_cbSectionRead = 32767;
 
 static BOOL IsPlainName(const char* pName, size_t cchName)
 {
