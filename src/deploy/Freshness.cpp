@@ -73,12 +73,16 @@ int QueryFileVersion(const char* pszPath, DWORD* pdwMS, DWORD* pdwLS)
 
 int IsSourceNewer(const char* pszDest, const char* pszSource)
 {
+    // The source's time is read by the probe that finds it: opening it a second time for the
+    // time alone cost as much as the rest of the test of a file without a version.
     HANDLE hSource = ProbeFile(pszSource);
     if (hSource == INVALID_HANDLE_VALUE)
     {
         WriteLog("Source file not exit, skip it\n");
         return 0;
     }
+    FILETIME ftSource;
+    BOOL bSourceTime = GetFileTime(hSource, NULL, NULL, &ftSource);
     CloseHandle(hSource);
 
     HANDLE hDest = ProbeFile(pszDest);
@@ -106,32 +110,18 @@ int IsSourceNewer(const char* pszDest, const char* pszSource)
         }
     }
 
-    // The file may have gone since the first probe: the package directory can be a share.
-    hSource = ProbeFile(pszSource);
-    if (hSource == INVALID_HANDLE_VALUE)
-    {
-        WriteLog("Orvane: can't open temp file [%s]\n", pszSource);
-        return 0;
-    }
-    FILETIME ftSource;
-    if (!GetFileTime(hSource, NULL, NULL, &ftSource))
+    if (!bSourceTime)
     {
         // Without a source time there is nothing to compare: keep the installed file.
         WriteLog("Orvane: cannot get temp file [%s] time\n", pszSource);
-        CloseHandle(hSource);
         return 0;
     }
-
-    int nResult = 0;
-    if (CompareFileTime(&ftSource, &ftDest) > 0)
-    {
-        char szSourceTime[64], szDestTime[64];
-        FormatFileTime(&ftSource, szSourceTime, sizeof(szSourceTime));
-        FormatFileTime(&ftDest, szDestTime, sizeof(szDestTime));
-        WriteLog("Orvane: Source file time [%s] \n", szSourceTime);
-        WriteLog("Orvane: Dest file time [%s]\n", szDestTime);
-        nResult = 1;
-    }
-    CloseHandle(hSource);
-    return nResult;
+    if (CompareFileTime(&ftSource, &ftDest) <= 0)
+        return 0;
+    char szSourceTime[64], szDestTime[64];
+    FormatFileTime(&ftSource, szSourceTime, sizeof(szSourceTime));
+    FormatFileTime(&ftDest, szDestTime, sizeof(szDestTime));
+    WriteLog("Orvane: Source file time [%s] \n", szSourceTime);
+    WriteLog("Orvane: Dest file time [%s]\n", szDestTime);
+    return 1;
 }

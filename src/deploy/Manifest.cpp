@@ -1,5 +1,8 @@
-// The manifest walk and the whole-section decision. Every walk reads FileList.ini anew through
-// the platform's profile reader: the file is small and another run may have replaced it.
+// The manifest walk and the whole-section decision. FileList.ini is read only through the
+// platform's profile reader, which gives it its meaning (letter case, blanks, comments, repeated
+// keys, the bound of the key list). Outside a run every walk reads it anew; during a run the
+// reader's answers for a section are kept from its first walk, since an update walks each
+// section up to four times and every answer of the reader costs an open of the file.
 #include "deploy.h"
 
 #include "install/install.h"
@@ -117,6 +120,171 @@ BOOL JoinEntryPath(char* szOut, const char* pszDir, const char* pszName, const c
     return TRUE;
 }
 
+// A section can list at most this many names: each takes a character and its NUL within the
+// list of MAX_PATH, which ends with an empty name.
+#define MAX_SECTION_KEYS ((MAX_PATH - 2) / 2 + 1)
+
+// The reader's answers for one section, as the first walk of the run received them.
+struct KEPT_SECTION
+{
+    BOOL bKeys;
+    char szKeys[MAX_PATH];
+    BOOL abValue[MAX_SECTION_KEYS];
+    DWORD acchValue[MAX_SECTION_KEYS];
+    char aszValue[MAX_SECTION_KEYS][MAX_PATH];
+};
+
+static BOOL s_bKeepSections = FALSE;
+DWORD g_dwManifestValueReads = 0;
+static KEPT_SECTION s_aKept[3];
+
+void KeepManifestSections(BOOL bKeep)
+{
+    s_bKeepSections = bKeep;
+    for (KEPT_SECTION& kept : s_aKept)
+    {
+        kept.bKeys = FALSE;
+        ZeroMemory(kept.abValue, sizeof(kept.abValue));
+    }
+}
+
+// The platform's section reader lists a section's entries as "name=value" in one call. The
+// value the profile-string reader gives for a name can be told from that list where nothing in
+// the section asks for a finer rule of the format: then it is the value of the first entry whose
+// name is the same but for the letter case of ASCII letters. A section with any entry that is
+// not plain (blanks or control characters around or in a name, a name that is not ASCII, a
+// comment, a line without "=", an empty name, a value that begins with a quote, has blanks at
+// either end or would not fit the value buffer) is read name by name, as the reader answers
+// for such entries by rules of its own.
+// The largest buffer the section reader takes on Windows 95.
+static const DWORD s_cbSectionRead = 32767;
+
+static BOOL IsPlainName(const char* pName, size_t cchName)
+{
+    if (cchName == 0 || pName[0] == ';')
+        return FALSE;
+    for (size_t i = 0; i < cchName; i++)
+        if ((unsigned char)pName[i] <= ' ' || (unsigned char)pName[i] >= 0x7F)
+            return FALSE;
+    return TRUE;
+}
+
+static BOOL IsPlainValue(const char* pszValue)
+{
+    size_t cch = strlen(pszValue);
+    if (cch >= MAX_PATH - 1)
+        return FALSE;
+    if (cch > 0 && (pszValue[0] == '"' || pszValue[0] == '\'' || pszValue[0] == ' ' ||
+                    pszValue[cch - 1] == ' '))
+        return FALSE;
+    for (size_t i = 0; i < cch; i++)
+        if ((unsigned char)pszValue[i] < ' ' || (unsigned char)pszValue[i] == 0x7F)
+            return FALSE;
+    return TRUE;
+}
+
+static BOOL SameNameIgnoringAsciiCase(const char* pA, size_t cchA, const char* pszB)
+{
+    size_t i = 0;
+    for (; i < cchA && pszB[i]; i++)
+    {
+        char a = pA[i], b = pszB[i];
+        if (a >= 'a' && a <= 'z')
+            a = (char)(a - 'a' + 'A');
+        if (b >= 'a' && b <= 'z')
+            b = (char)(b - 'a' + 'A');
+        if (a != b)
+            return FALSE;
+    }
+    return i == cchA && pszB[i] == '\0';
+}
+
+// Fills the kept values of the names of pKept->szKeys from one read of the whole section, when
+// the section is plain; a name that no entry answers is left to the reader.
+static void ReadPlainSection(int nSection, KEPT_SECTION* pKept)
+{
+    char* pBuf = (char*)HeapAlloc(GetProcessHeap(), 0, s_cbSectionRead);
+    if (!pBuf)
+        return;
+    DWORD cch =
+        GetPrivateProfileSectionA(GetSectionName(nSection), pBuf, s_cbSectionRead, g_szFileList);
+    // A list that filled the buffer was cut.
+    BOOL bPlain = cch + 2 < s_cbSectionRead;
+    for (const char* p = pBuf; bPlain && *p; p += strlen(p) + 1)
+    {
+        const char* pEq = strchr(p, '=');
+        bPlain = pEq && IsPlainName(p, (size_t)(pEq - p)) && IsPlainValue(pEq + 1);
+    }
+    if (bPlain)
+    {
+        int iKey = 0;
+        for (const char* pszKey = pKept->szKeys; *pszKey && iKey < MAX_SECTION_KEYS;
+             pszKey += strlen(pszKey) + 1, iKey++)
+        {
+            for (const char* p = pBuf; *p; p += strlen(p) + 1)
+            {
+                const char* pEq = strchr(p, '=');
+                if (!SameNameIgnoringAsciiCase(p, (size_t)(pEq - p), pszKey))
+                    continue;
+                lstrcpynA(pKept->aszValue[iKey], pEq + 1, MAX_PATH);
+                pKept->acchValue[iKey] = (DWORD)strlen(pKept->aszValue[iKey]);
+                pKept->abValue[iKey] = TRUE;
+                break;
+            }
+        }
+    }
+    HeapFree(GetProcessHeap(), 0, pBuf);
+}
+
+// The key list of the section into szKeys (MAX_PATH), always ending in an empty name.
+static void ReadKeyList(int nSection, char* szKeys)
+{
+    KEPT_SECTION* pKept = s_bKeepSections ? &s_aKept[nSection] : NULL;
+    if (pKept && pKept->bKeys)
+    {
+        memcpy(szKeys, pKept->szKeys, MAX_PATH);
+        return;
+    }
+    // One call, one list of MAX_PATH: a section beyond it is walked as far as its names arrived.
+    DWORD cchKeys = GetPrivateProfileStringA(GetSectionName(nSection), NULL, "", szKeys, MAX_PATH,
+                                             g_szFileList);
+    // A cut list ends in a single NUL on some platforms: the walk stops at an empty name, so
+    // one is put after the last name, within the buffer.
+    if (cchKeys > MAX_PATH - 2)
+        cchKeys = MAX_PATH - 2;
+    szKeys[cchKeys] = '\0';
+    szKeys[cchKeys + 1] = '\0';
+    if (pKept)
+    {
+        memcpy(pKept->szKeys, szKeys, MAX_PATH);
+        pKept->bKeys = TRUE;
+        if (szKeys[0])
+            ReadPlainSection(nSection, pKept);
+    }
+}
+
+// The value of the iKey-th name of the list, pszKey, into szValue (MAX_PATH), with pszDefault
+// for a key the section does not hold; returns its length as the reader does.
+static DWORD ReadValue(int nSection, int iKey, const char* pszKey, const char* pszDefault,
+                       char* szValue)
+{
+    KEPT_SECTION* pKept = s_bKeepSections && iKey < MAX_SECTION_KEYS ? &s_aKept[nSection] : NULL;
+    if (pKept && pKept->abValue[iKey])
+    {
+        memcpy(szValue, pKept->aszValue[iKey], MAX_PATH);
+        return pKept->acchValue[iKey];
+    }
+    DWORD cchValue = GetPrivateProfileStringA(GetSectionName(nSection), pszKey, pszDefault, szValue,
+                                              MAX_PATH, g_szFileList);
+    if (pKept)
+    {
+        memcpy(pKept->aszValue[iKey], szValue, MAX_PATH);
+        pKept->acchValue[iKey] = cchValue;
+        pKept->abValue[iKey] = TRUE;
+    }
+    return cchValue;
+}
+
 BOOL WalkManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_ENTRY pfn,
                          void* pContext)
 {
@@ -133,23 +301,16 @@ BOOL WalkManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_ENTR
         return TRUE;
     }
 
-    // One call, one list of MAX_PATH: a section beyond it is walked as far as its names arrived.
     char szKeys[MAX_PATH];
-    DWORD cchKeys = GetPrivateProfileStringA(pszSection, NULL, "", szKeys, MAX_PATH, g_szFileList);
-    // A cut list ends in a single NUL on some platforms: the walk stops at an empty name, so
-    // one is put after the last name, within the buffer.
-    if (cchKeys > MAX_PATH - 2)
-        cchKeys = MAX_PATH - 2;
-    szKeys[cchKeys] = '\0';
-    szKeys[cchKeys + 1] = '\0';
+    ReadKeyList(nSection, szKeys);
 
     MANIFEST_ENTRY entry;
-    for (const char* pszKey = szKeys; *pszKey; pszKey += strlen(pszKey) + 1)
+    int iKey = 0;
+    for (const char* pszKey = szKeys; *pszKey; pszKey += strlen(pszKey) + 1, iKey++)
     {
         char szKey[MAX_PATH];
         MbsCopy(szKey, sizeof(szKey), pszKey);
-        DWORD cchValue = GetPrivateProfileStringA(pszSection, szKey, s_szNoKey, entry.szName,
-                                                  MAX_PATH, g_szFileList);
+        DWORD cchValue = ReadValue(nSection, iKey, szKey, s_szNoKey, entry.szName);
         if (cchValue == 0 || strcmp(entry.szName, s_szNoKey) == 0)
         {
             WriteLog("Orvane: key [%s] in %s section names no file, skipped\n", szKey, pszLabel);

@@ -73,11 +73,25 @@ BOOL IsContainedFileName(const char* pszName);
 BOOL JoinEntryPath(char* szOut, const char* pszDir, const char* pszName, const char* pszSuffix);
 
 // Walks the section nSection of the manifest: reads the package directory (the current
-// directory) and the key list anew, and calls pfn for every entry whose name is a contained file
+// directory) and the key list, and calls pfn for every entry whose name is a contained file
 // name and whose paths fit. Entries that are skipped or refused are logged. Returns FALSE when
 // pfn ended the walk, TRUE when it ran to the end of the list.
+// The key list and values are read anew on every walk, unless KeepManifestSections is on.
 BOOL WalkManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_ENTRY pfn,
                          void* pContext);
+
+// From KeepManifestSections(TRUE) to KeepManifestSections(FALSE) every walk of a section gets the
+// profile reader's answers that the section's first walk in that time received: a run reads the
+// manifest once, however often it walks it. The manifest must not be replaced in that time (the
+// run owns its package directory). Either call forgets what was kept.
+// Where a section is plain (every entry a name of printable ASCII without blanks, "=", and a value
+// without quotes or blanks at its ends that fits the value buffer), the first walk reads it in
+// one call of the section reader instead of once per name.
+void KeepManifestSections(BOOL bKeep);
+
+// How many values the walks have asked the profile reader for one by one in this process; the
+// values of plain sections read at once are not counted.
+extern DWORD g_dwManifestValueReads;
 
 // TRUE for the files that only Windows 95, 98 and ME use (exact, case-sensitive names).
 BOOL Is9xOnlyFile(const char* pszName);

@@ -1,5 +1,6 @@
 // The run from start to way out: mode dispatch, argument interpretation, platform, manifest.
 #include "install.h"
+#include "../deploy/deploy.h"
 #include "../support/support.h"
 
 #include <stdio.h>
@@ -136,6 +137,8 @@ int PelmoraMain(HINSTANCE hInstance, const char* pszArgText)
         return nExit;
 
     HANDLE hLock = AcquireRunLock();
+    // The copy and refresh passes walk each section up to four times; the run reads it once.
+    KeepManifestSections(TRUE);
     DetectFormerInstall(pRun);
     if (!pRun->bFormerInstalled)
     {
@@ -148,6 +151,7 @@ int PelmoraMain(HINSTANCE hInstance, const char* pszArgText)
         ReadFormerRecord(pRun);
         nExit = RunUpdate(pRun);
     }
+    KeepManifestSections(FALSE);
     ReleaseRunLock(hLock);
     return nExit;
 }

@@ -1,5 +1,6 @@
 // The process entry point: everything else lives in the program library.
 #include "install.h"
+#include "../support/support.h"
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow)
 {
@@ -7,5 +8,9 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     (void)lpCmdLine;
     (void)nCmdShow;
     // The runtime's own split of the command line does not know double-byte program names.
-    return PelmoraMain(hInstance, GetArgumentText(GetCommandLineA()));
+    // One open of the log for the whole run instead of one per message.
+    KeepLogFileOpen(TRUE);
+    int nExit = PelmoraMain(hInstance, GetArgumentText(GetCommandLineA()));
+    KeepLogFileOpen(FALSE);
+    return nExit;
 }

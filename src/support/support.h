@@ -40,6 +40,12 @@ extern int g_nLogState;
 // yields a path that fits.
 BOOL GetLogFilePath(char* szPath);
 
+// From KeepLogFileOpen(TRUE) to KeepLogFileOpen(FALSE) WriteLog keeps the log file open between
+// messages (sharing reading and writing, every entry appended at the end of the file as it is
+// then); otherwise it opens and closes the file for every message, so that the file can be
+// deleted or replaced between messages. The run's entry point keeps it open for the run.
+void KeepLogFileOpen(BOOL bKeep);
+
 // ---------------------------------------------------------------------------------------------
 // Files.
 

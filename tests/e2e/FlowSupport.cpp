@@ -327,6 +327,17 @@ bool ShowedAWindow(PROCESS_INFORMATION* pi, DWORD* pdwExit)
     return bWindow;
 }
 
+void RefuseDelayedMoves()
+{
+    HKEY hKey;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                           "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                                           KEY_SET_VALUE, &hKey));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(hKey, "PendingFileRenameOperations", 0, REG_SZ, (const BYTE*)"x", 2));
+    RegCloseKey(hKey);
+}
+
 std::string SmallDrive()
 {
     std::string strRoot = harness::SmallDrive();

@@ -100,6 +100,10 @@ std::string ReadResultMessage(const PROCESS_INFORMATION& pi, const char* pszShot
 // Runs until the process ends and tells whether it ever showed a window titled "Pelmora".
 bool ShowedAWindow(PROCESS_INFORMATION* pi, DWORD* pdwExit);
 
+// Wine refuses a delayed move when the stored PendingFileRenameOperations is not REG_MULTI_SZ:
+// stores it as REG_SZ, so that the call fails for real, as it does on 95, 98 and ME.
+void RefuseDelayedMoves();
+
 // The drive letter ("X:") of a small volume that scripts/test prepared (a tmpfs of a few MiB
 // behind a drive letter of the prefix), or "" when there is none.
 std::string SmallDrive();

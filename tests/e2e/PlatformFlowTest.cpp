@@ -19,19 +19,6 @@ class PlatformFlow : public FlowTest
 {
 };
 
-// Wine refuses a delayed move when the stored value is not REG_MULTI_SZ: the call fails for real,
-// as it does on 95, 98 and ME.
-void RefuseDelayedMoves()
-{
-    HKEY hKey;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                                           "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                                           KEY_SET_VALUE, &hKey));
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegSetValueExA(hKey, "PendingFileRenameOperations", 0, REG_SZ, (const BYTE*)"x", 2));
-    RegCloseKey(hKey);
-}
-
 // A reset machine for a run as pszWindows, "win2k" or "win98" (delayed moves refused, so the
 // requests go to WININIT.INI); true for win98.
 bool ResetFor(const char* pszWindows)

@@ -1,4 +1,5 @@
 #include "Harness.h"
+#include "support/support.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -630,6 +631,8 @@ void ResetState()
     DeleteKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmark", KEY_WOW64_64KEY);
     SetMeEnvironmentKey(false);
     SetWindowsVersion("Pelmora.exe", "");
+    // A test that kept the log open in this process: the file could not be deleted while it is.
+    KeepLogFileOpen(FALSE);
     DeleteFileA(LogPath().c_str());
 }
 

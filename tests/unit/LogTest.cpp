@@ -66,6 +66,33 @@ TEST_F(Log, FileHoldsBannerDateLineAndTimedEntriesWithCrLf)
         << strLog;
 }
 
+TEST_F(Log, AnotherRunAppendsBetweenTheMessagesOfARunThatKeepsTheFileOpen)
+{
+    // A run keeps the file open between messages; another run's entry, written through a handle
+    // of its own as the runtime's append mode writes it, must land between ours and stay whole,
+    // and each of our entries must be in the file as soon as it is logged.
+    KeepLogFileOpen(TRUE);
+    WriteLog("first\n");
+    std::string strFirst = harness::ReadLog();
+    HANDLE hOther = CreateFileA(harness::LogPath().c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(INVALID_HANDLE_VALUE, hOther) << GetLastError();
+    SetFilePointer(hOther, 0, NULL, FILE_END);
+    DWORD cb;
+    EXPECT_TRUE(WriteFile(hOther, "other run\r\n", 11, &cb, NULL));
+    CloseHandle(hOther);
+    WriteLog("second\n");
+    std::string strLog = harness::ReadLog();
+    KeepLogFileOpen(FALSE);
+    EXPECT_TRUE(
+        std::regex_match(strFirst, std::regex(std::string(s_pszBanner) + s_pszTime + "first\r\n")))
+        << strFirst;
+    EXPECT_TRUE(
+        std::regex_match(strLog, std::regex(std::string(s_pszBanner) + s_pszTime +
+                                            "first\r\nother run\r\n" + s_pszTime + "second\r\n")))
+        << strLog;
+}
+
 TEST_F(Log, OverlongMessageIsCutNotOverrun)
 {
     std::string strLong(10000, 'm');
