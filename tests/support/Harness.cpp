@@ -26,9 +26,26 @@ std::string ModuleDir()
     return s.substr(0, s.find_last_of('\\'));
 }
 
+std::string ProgramDir()
+{
+    // PELMORA_PROGRAM_DIR names another build's bin directory (the shipped 32-bit program run
+    // from 64-bit tests); the stand-ins are taken from the same directory.
+    char sz[MAX_PATH];
+    DWORD cch = GetEnvironmentVariableA("PELMORA_PROGRAM_DIR", sz, sizeof(sz));
+    if (cch > 0 && cch < sizeof(sz))
+        return std::string(sz, cch);
+    return ModuleDir();
+}
+
 std::string PelmoraExePath()
 {
-    return ModuleDir() + "\\Pelmora.exe";
+    return ProgramDir() + "\\Pelmora.exe";
+}
+
+bool ProgramIs64Bit()
+{
+    DWORD dwType = 0;
+    return GetBinaryTypeA(PelmoraExePath().c_str(), &dwType) && dwType == SCS_64BIT_BINARY;
 }
 
 std::string BuildDir()

@@ -17,7 +17,12 @@ bool IsWine();
 
 // Directory of the running test executable, which is where Pelmora.exe is built too.
 std::string ModuleDir();
+// The directory of the program under test and its stand-ins (Unseal.dll, the companion
+// components): PELMORA_PROGRAM_DIR when set, else ModuleDir().
+std::string ProgramDir();
 std::string PelmoraExePath();
+// True when the program under test is a 64-bit executable.
+bool ProgramIs64Bit();
 // The build directory (parent of bin), where tests keep folders and screenshots.
 std::string BuildDir();
 
