@@ -49,7 +49,7 @@ DWORD RunRegsvr32(const char* pszDll, bool bUnregister)
         return (DWORD)-1;
     }
     DWORD dwExit = (DWORD)-1;
-    if (WaitForSingleObject(pi.hProcess, 180000) == WAIT_OBJECT_0)
+    if (WaitForSingleObject(pi.hProcess, harness::Patience(60000)) == WAIT_OBJECT_0)
         GetExitCodeProcess(pi.hProcess, &dwExit);
     else
         ADD_FAILURE() << "regsvr32 did not end";

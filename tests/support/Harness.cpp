@@ -1,6 +1,7 @@
 #include "Harness.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace harness
@@ -226,8 +227,19 @@ bool StartPelmora(const std::string& strArgText, const RunOptions& opts, PROCESS
     return bOk != FALSE;
 }
 
+DWORD Patience(DWORD dwMs)
+{
+    char sz[16];
+    DWORD cch = GetEnvironmentVariableA("PELMORA_TIMEOUT_FACTOR", sz, sizeof(sz));
+    DWORD dwFactor = cch > 0 && cch < sizeof(sz) ? strtoul(sz, NULL, 10) : 1;
+    if (dwFactor < 1)
+        dwFactor = 1;
+    return dwMs > 0xFFFFFFF0u / dwFactor ? 0xFFFFFFF0u : dwMs * dwFactor;
+}
+
 DWORD WaitForExit(PROCESS_INFORMATION* pPi, DWORD dwTimeoutMs)
 {
+    dwTimeoutMs = Patience(dwTimeoutMs);
     DWORD dwExit = 0xFFFFFFFF;
     if (!pPi->hProcess)
         return dwExit;
@@ -357,6 +369,7 @@ HWND FindProcessWindow(DWORD dwPid, const char* pszCaption)
 
 HWND WaitForWindow(DWORD dwPid, const char* pszCaption, DWORD dwTimeoutMs)
 {
+    dwTimeoutMs = Patience(dwTimeoutMs);
     DWORD dwStart = GetTickCount();
     do
     {

@@ -46,6 +46,10 @@ void SetWindowsVersion(const char* pszExe, const char* pszVersion);
 // The key whose presence marks Windows ME among the 9x versions.
 void SetMeEnvironmentKey(bool bPresent);
 
+// A time limit for waiting on a child process, multiplied by PELMORA_TIMEOUT_FACTOR when set: an
+// emulated 32-bit program takes seconds to start. WaitForExit and WaitForWindow apply it.
+DWORD Patience(DWORD dwMs);
+
 struct RunOptions
 {
     std::string strWindows; // Wine version name, "" for the prefix default
