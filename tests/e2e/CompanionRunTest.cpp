@@ -6,6 +6,7 @@
 #include "FlowSupport.h"
 
 #include "CompanionData.h"
+#include "CompanionSupport.h"
 
 #include <string>
 #include <vector>
@@ -18,79 +19,9 @@ namespace
 
 const char* const s_apszDlls[] = {"CompanionA.dll", "CompanionB.dll"};
 
-// regsvr32 of the program's bitness: a 64-bit test process finds the 32-bit one in the WOW64
-// system directory.
-std::string Regsvr32Path()
-{
-    char sz[MAX_PATH];
-    UINT cch;
-    if (!harness::ProgramIs64Bit() && sizeof(void*) == 8)
-        cch = GetSystemWow64DirectoryA(sz, sizeof(sz));
-    else
-        cch = GetSystemDirectoryA(sz, sizeof(sz));
-    EXPECT_TRUE(cch > 0 && cch < sizeof(sz)) << GetLastError();
-    return std::string(sz, cch < sizeof(sz) ? cch : 0) + "\\regsvr32.exe";
-}
-
 DWORD RunRegsvr32(const char* pszDll, bool bUnregister)
 {
-    std::string strExe = Regsvr32Path();
-    std::string strCmd = "\"" + strExe + "\" /s " + (bUnregister ? "/u " : "") + "\"" +
-                         harness::ProgramDir() + "\\" + pszDll + "\"";
-    std::vector<char> cmd(strCmd.begin(), strCmd.end());
-    cmd.push_back('\0');
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessA(strExe.c_str(), cmd.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-    {
-        ADD_FAILURE() << "cannot start " << strExe << ": " << GetLastError();
-        return (DWORD)-1;
-    }
-    DWORD dwExit = (DWORD)-1;
-    if (WaitForSingleObject(pi.hProcess, harness::Patience(60000)) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &dwExit);
-    else
-        ADD_FAILURE() << "regsvr32 did not end";
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return dwExit;
-}
-
-void SetDword(const char* pszKey, const char* pszName, DWORD dw)
-{
-    HKEY hKey = NULL;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, pszKey, 0, NULL, 0, KEY_ALL_ACCESS,
-                                             NULL, &hKey, NULL));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(hKey, pszName, 0, REG_DWORD, (const BYTE*)&dw, 4));
-    RegCloseKey(hKey);
-}
-
-void SetProducts(const char* pszMulti, DWORD cb)
-{
-    HKEY hKey = NULL;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, COMPANION_A_DATA_KEY, 0, NULL, 0,
-                                             KEY_ALL_ACCESS, NULL, &hKey, NULL));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(hKey, COMPANION_VALUE_PRODUCTS, 0, REG_MULTI_SZ,
-                                            (const BYTE*)pszMulti, cb));
-    RegCloseKey(hKey);
-}
-
-DWORD Instances(const char* pszKey)
-{
-    DWORD dw = 0, cb = sizeof(dw);
-    if (RegGetValueA(HKEY_CURRENT_USER, pszKey, COMPANION_VALUE_INSTANCES, RRF_RT_REG_DWORD, NULL,
-                     &dw, &cb) != ERROR_SUCCESS)
-        return 0;
-    return dw;
-}
-
-void ClearData()
-{
-    RegDeleteTreeA(HKEY_CURRENT_USER, COMPANION_A_DATA_KEY);
-    RegDeleteTreeA(HKEY_CURRENT_USER, COMPANION_B_DATA_KEY);
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Quillmark Companion");
+    return harness::RunRegsvr32(harness::ProgramDir() + "\\" + pszDll, bUnregister);
 }
 
 class CompanionRun : public FlowTest
@@ -99,7 +30,7 @@ class CompanionRun : public FlowTest
     void SetUp() override
     {
         FlowTest::SetUp();
-        ClearData();
+        harness::ClearCompanionData();
         for (const char* pszDll : s_apszDlls)
             ASSERT_EQ(0u, RunRegsvr32(pszDll, false)) << pszDll;
     }
@@ -107,7 +38,7 @@ class CompanionRun : public FlowTest
     {
         for (const char* pszDll : s_apszDlls)
             EXPECT_EQ(0u, RunRegsvr32(pszDll, true)) << pszDll;
-        ClearData();
+        harness::ClearCompanionData();
         FlowTest::TearDown();
     }
 };
@@ -132,12 +63,17 @@ TEST_F(CompanionRun, ScannerLineOn98OnlyWhenACompanionComponentAnswers)
     {
         SCOPED_TRACE(c.pszName);
         harness::ResetState();
-        ClearData();
+        harness::ClearCompanionData();
         SetRecordView("win98");
         if (c.bProductsOfA)
-            SetProducts("QUILLPEN\0", 10);
+            harness::SetCompanionValue(COMPANION_A_DATA_KEY, COMPANION_VALUE_PRODUCTS, REG_MULTI_SZ,
+                                       "QUILLPEN\0", 10);
         if (c.bBAnswers)
-            SetDword(COMPANION_B_DATA_KEY, COMPANION_VALUE_RESULT, S_OK);
+        {
+            DWORD dwOk = S_OK;
+            harness::SetCompanionValue(COMPANION_B_DATA_KEY, COMPANION_VALUE_RESULT, REG_DWORD,
+                                       &dwOk, sizeof(dwOk));
+        }
         ASSERT_TRUE(harness::WriteFileBytes("C:\\AUTOEXEC.BAT", strAdmin));
         std::string strEng = harness::TestDir() + "\\eng";
         RunOptions opts;
@@ -146,10 +82,10 @@ TEST_F(CompanionRun, ScannerLineOn98OnlyWhenACompanionComponentAnswers)
         EXPECT_EQ(0u, harness::RunPelmora("/PROD:Quillpen /PATH:" + strEng, opts));
 
         // The program's process created the component objects it asked.
-        EXPECT_LT(0u, Instances(COMPANION_A_DATA_KEY));
+        EXPECT_LT(0u, harness::CompanionInstances(COMPANION_A_DATA_KEY));
         if (!c.bProductsOfA)
         {
-            EXPECT_LT(0u, Instances(COMPANION_B_DATA_KEY));
+            EXPECT_LT(0u, harness::CompanionInstances(COMPANION_B_DATA_KEY));
         }
         std::string strShort = harness::ShortName(strEng);
         std::string strWant = "@ECHO OFF\r\nPATH=C:\\WINDOWS;" + strShort +
