@@ -161,7 +161,7 @@ void SetRecordView(const char* pszWindows)
 {
     std::string strWindows = pszWindows ? pszWindows : "";
     bool b9x = strWindows == "win95" || strWindows == "win98" || strWindows == "winme";
-    s_samRecordView = sizeof(void*) == 8 && b9x ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    s_samRecordView = harness::ProgramIs64Bit() && b9x ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 }
 
 static bool ReadRecordValue(const char* pszKey, const char* pszName, DWORD* pdwType,

@@ -2,6 +2,7 @@
 #include "support/support.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace harness
@@ -27,9 +28,26 @@ std::string ModuleDir()
     return s.substr(0, s.find_last_of('\\'));
 }
 
+std::string ProgramDir()
+{
+    // PELMORA_PROGRAM_DIR names another build's bin directory (the shipped 32-bit program run
+    // from 64-bit tests); the stand-ins are taken from the same directory.
+    char sz[MAX_PATH];
+    DWORD cch = GetEnvironmentVariableA("PELMORA_PROGRAM_DIR", sz, sizeof(sz));
+    if (cch > 0 && cch < sizeof(sz))
+        return std::string(sz, cch);
+    return ModuleDir();
+}
+
 std::string PelmoraExePath()
 {
-    return ModuleDir() + "\\Pelmora.exe";
+    return ProgramDir() + "\\Pelmora.exe";
+}
+
+bool ProgramIs64Bit()
+{
+    DWORD dwType = 0;
+    return GetBinaryTypeA(PelmoraExePath().c_str(), &dwType) && dwType == SCS_64BIT_BINARY;
 }
 
 std::string BuildDir()
@@ -210,8 +228,19 @@ bool StartPelmora(const std::string& strArgText, const RunOptions& opts, PROCESS
     return bOk != FALSE;
 }
 
+DWORD Patience(DWORD dwMs)
+{
+    char sz[16];
+    DWORD cch = GetEnvironmentVariableA("PELMORA_TIMEOUT_FACTOR", sz, sizeof(sz));
+    DWORD dwFactor = cch > 0 && cch < sizeof(sz) ? strtoul(sz, NULL, 10) : 1;
+    if (dwFactor < 1)
+        dwFactor = 1;
+    return dwMs > 0xFFFFFFF0u / dwFactor ? 0xFFFFFFF0u : dwMs * dwFactor;
+}
+
 DWORD WaitForExit(PROCESS_INFORMATION* pPi, DWORD dwTimeoutMs)
 {
+    dwTimeoutMs = Patience(dwTimeoutMs);
     DWORD dwExit = 0xFFFFFFFF;
     if (!pPi->hProcess)
         return dwExit;
@@ -341,6 +370,7 @@ HWND FindProcessWindow(DWORD dwPid, const char* pszCaption)
 
 HWND WaitForWindow(DWORD dwPid, const char* pszCaption, DWORD dwTimeoutMs)
 {
+    dwTimeoutMs = Patience(dwTimeoutMs);
     DWORD dwStart = GetTickCount();
     do
     {

@@ -17,7 +17,12 @@ bool IsWine();
 
 // Directory of the running test executable, which is where Pelmora.exe is built too.
 std::string ModuleDir();
+// The directory of the program under test and its stand-ins (Unseal.dll, the companion
+// components): PELMORA_PROGRAM_DIR when set, else ModuleDir().
+std::string ProgramDir();
 std::string PelmoraExePath();
+// True when the program under test is a 64-bit executable.
+bool ProgramIs64Bit();
 // The build directory (parent of bin), where tests keep folders and screenshots.
 std::string BuildDir();
 
@@ -40,6 +45,10 @@ std::string MakePackageDir(const char* pszName, bool bWithManifest);
 void SetWindowsVersion(const char* pszExe, const char* pszVersion);
 // The key whose presence marks Windows ME among the 9x versions.
 void SetMeEnvironmentKey(bool bPresent);
+
+// A time limit for waiting on a child process, multiplied by PELMORA_TIMEOUT_FACTOR when set: an
+// emulated 32-bit program takes seconds to start. WaitForExit and WaitForWindow apply it.
+DWORD Patience(DWORD dwMs);
 
 struct RunOptions
 {

@@ -1,5 +1,7 @@
 #include "Restart.h"
 
+#include "Harness.h"
+
 #include <gtest/gtest.h>
 
 namespace harness
@@ -105,7 +107,7 @@ bool Restart()
         ADD_FAILURE() << "cannot start wineboot.exe -r, error " << GetLastError();
         return false;
     }
-    DWORD dwWait = WaitForSingleObject(pi.hProcess, 120000);
+    DWORD dwWait = WaitForSingleObject(pi.hProcess, harness::Patience(120000));
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     EXPECT_EQ(WAIT_OBJECT_0, dwWait) << "wineboot.exe -r did not end";

@@ -3,6 +3,7 @@
 #include "UnitFixture.h"
 
 #include "CompanionData.h"
+#include "CompanionSupport.h"
 #include "sysint/companion.h"
 #include "sysint/sysint.h"
 
@@ -37,30 +38,10 @@ std::string ClsidKey(Component c)
     return std::string("CLSID\\") + sz;
 }
 
-// Runs regsvr32 silently on the component's DLL in bin/ and returns its exit code.
+// Runs regsvr32 silently on the component's DLL next to the tests and returns its exit code.
 DWORD RunRegsvr32(Component c, bool bUnregister)
 {
-    std::string strCmd = std::string("regsvr32.exe /s ") + (bUnregister ? "/u " : "") + "\"" +
-                         harness::ModuleDir() + "\\" + DllName(c) + "\"";
-    std::vector<char> cmd(strCmd.begin(), strCmd.end());
-    cmd.push_back('\0');
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessA(NULL, cmd.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-    {
-        ADD_FAILURE() << "cannot start regsvr32: " << GetLastError();
-        return (DWORD)-1;
-    }
-    DWORD dwExit = (DWORD)-1;
-    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &dwExit);
-    else
-        ADD_FAILURE() << "regsvr32 did not end";
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return dwExit;
+    return harness::RunRegsvr32(harness::ModuleDir() + "\\" + DllName(c), bUnregister);
 }
 
 bool ClassKeyExists(Component c)
@@ -72,14 +53,6 @@ bool ClassKeyExists(Component c)
     return true;
 }
 
-HKEY CreateDataKey(Component c)
-{
-    HKEY hKey = NULL;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, DataKey(c), 0, NULL, 0,
-                                             KEY_ALL_ACCESS, NULL, &hKey, NULL));
-    return hKey;
-}
-
 // The product list of component A; an empty vector stores an empty list.
 void SetProducts(const std::vector<std::string>& products)
 {
@@ -87,45 +60,31 @@ void SetProducts(const std::vector<std::string>& products)
     for (const std::string& s : products)
         strMulti += s + '\0';
     strMulti += '\0';
-    HKEY hKey = CreateDataKey(CompA);
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(hKey, COMPANION_VALUE_PRODUCTS, 0, REG_MULTI_SZ,
-                                            (const BYTE*)strMulti.data(), (DWORD)strMulti.size()));
-    RegCloseKey(hKey);
+    harness::SetCompanionValue(COMPANION_A_DATA_KEY, COMPANION_VALUE_PRODUCTS, REG_MULTI_SZ,
+                               strMulti.data(), (DWORD)strMulti.size());
 }
 
 void SetSingleProduct(const char* pszName)
 {
-    HKEY hKey = CreateDataKey(CompA);
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(hKey, COMPANION_VALUE_PRODUCTS, 0, REG_SZ,
-                                            (const BYTE*)pszName, (DWORD)strlen(pszName) + 1));
-    RegCloseKey(hKey);
+    harness::SetCompanionValue(COMPANION_A_DATA_KEY, COMPANION_VALUE_PRODUCTS, REG_SZ, pszName,
+                               (DWORD)strlen(pszName) + 1);
 }
 
 void SetResult(Component c, HRESULT hr)
 {
-    HKEY hKey = CreateDataKey(c);
     DWORD dw = (DWORD)hr;
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(hKey, COMPANION_VALUE_RESULT, 0, REG_DWORD,
-                                            (const BYTE*)&dw, sizeof(dw)));
-    RegCloseKey(hKey);
+    harness::SetCompanionValue(DataKey(c), COMPANION_VALUE_RESULT, REG_DWORD, &dw, sizeof(dw));
 }
 
 // Objects the component has created since its data key was last deleted.
 DWORD Instances(Component c)
 {
-    DWORD dw = 0;
-    DWORD cb = sizeof(dw);
-    if (RegGetValueA(HKEY_CURRENT_USER, DataKey(c), COMPANION_VALUE_INSTANCES, RRF_RT_REG_DWORD,
-                     NULL, &dw, &cb) != ERROR_SUCCESS)
-        return 0;
-    return dw;
+    return harness::CompanionInstances(DataKey(c));
 }
 
 void ClearData()
 {
-    RegDeleteTreeA(HKEY_CURRENT_USER, COMPANION_A_DATA_KEY);
-    RegDeleteTreeA(HKEY_CURRENT_USER, COMPANION_B_DATA_KEY);
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Quillmark Companion");
+    harness::ClearCompanionData();
 }
 
 class Companion : public UnitTest
