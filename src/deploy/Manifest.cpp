@@ -276,6 +276,7 @@ static DWORD ReadValue(int nSection, int iKey, const char* pszKey, const char* p
     }
     DWORD cchValue = GetPrivateProfileStringA(GetSectionName(nSection), pszKey, pszDefault, szValue,
                                               MAX_PATH, g_szFileList);
+    g_dwManifestValueReads++;
     if (pKept)
     {
         memcpy(pKept->aszValue[iKey], szValue, MAX_PATH);
