@@ -38,6 +38,10 @@ BOOL Create_Dir(const char* pszPath);
 // ---------------------------------------------------------------------------------------------
 // The manifest (FileList.ini, at g_szFileList) and the section decision.
 
+// Full path of the manifest: the package directory (the current directory) and "FileList.ini",
+// formed once by the entry point; every walk reads the manifest through it.
+extern char g_szFileList[MAX_PATH];
+
 // Section codes (nSection).
 enum
 {

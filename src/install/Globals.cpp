@@ -5,8 +5,6 @@ BOOL g_bDefaultArgs = 0;
 BOOL g_bCfgMode = 0;
 BOOL g_bUsageOnly = 0;
 DWORD g_dwEngIDs = BOTH_OSKA_BRIN;
-DWORD g_dwOSType = 0;
-char g_szFileList[MAX_PATH] = "";
 
 void ResetGlobals()
 {

@@ -11,11 +11,12 @@
 #include "../../res/resource.h"
 
 #include "../RegClass/RegClass.h"
+#include "../deploy/deploy.h"   // g_szFileList
+#include "../support/support.h" // g_dwOSType
 
-// Process-wide flags and values.
+// Process-wide flags and values. The platform id and the manifest path belong to the floors
+// that read them (support/ and deploy/); the mode flags of the argument text to support/runmode.h.
 extern BOOL g_bUsageOnly; // /? : show the usage dialog only
-extern DWORD g_dwOSType;  // platform id, set once per run
-extern char g_szFileList[MAX_PATH];
 
 // Gives every process-wide flag its initial value (a run starts from these).
 void ResetGlobals();
