@@ -260,34 +260,36 @@ static BOOL IsDeletionLastForPath(const char* pszPath)
 
 BOOL DeleteFileOnReboot(const char* pszPath)
 {
-    WriteLog("DeleteFileOnReboot: [%s]\n", pszPath);
-    if (IsDeletionLastForPath(pszPath))
+    // The short, upper-case name, as the copy pass names the file in its replacements, so that a
+    // later lookup sees the deletion and the replacements of the one file under one name.
+    char szShort[MAX_PATH];
+    DWORD cchShort = g_pfnGetShortPathNameA(pszPath, szShort, sizeof(szShort));
+    BOOL bShort = cchShort != 0 && cchShort < sizeof(szShort);
+    if (!bShort)
+        WriteLog("DeleteFileOnReboot: GetShortPathName [%s] fail: %d\n", pszPath,
+                 (int)GetLastError());
+    else
+        MbsUpper(szShort);
+    const char* pszName = bShort ? szShort : pszPath;
+    WriteLog("DeleteFileOnReboot: [%s]\n", pszName);
+    if (IsDeletionLastForPath(pszName))
     {
-        WriteLog("DeleteFileOnReboot: [%s] already pending\n", pszPath);
+        WriteLog("DeleteFileOnReboot: [%s] already pending\n", pszName);
         return TRUE;
     }
     // The system appends the request to its list, after every replacement already pending for
     // the file: the restart puts a staged copy in place first and then deletes the file.
-    if (g_pfnMoveFileExA(pszPath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (g_pfnMoveFileExA(pszName, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
     {
         WriteLog("DeleteFileOnReboot: MoveFileEx\n");
         return TRUE;
     }
 
     WriteLog("DeleteFileOnReboot: Win9x\n");
-    // WININIT.INI names files in 8.3 form, as the replacements of the copy pass do.
-    char szShort[MAX_PATH];
-    DWORD cchShort = g_pfnGetShortPathNameA(pszPath, szShort, sizeof(szShort));
-    if (cchShort == 0 || cchShort >= sizeof(szShort))
+    // WININIT.INI is read by a DOS program: 8.3 names only.
+    if (!bShort || !AddWinInitDeletion(szShort))
     {
-        WriteLog("DeleteFileOnReboot: GetShortPathName [%s] fail: %d\n", pszPath,
-                 (int)GetLastError());
-        return FALSE;
-    }
-    MbsUpper(szShort);
-    if (!AddWinInitDeletion(szShort))
-    {
-        WriteLog("DeleteFileOnReboot: can't write WININIT.INI for [%s]\n", szShort);
+        WriteLog("DeleteFileOnReboot: can't write WININIT.INI for [%s]\n", pszName);
         return FALSE;
     }
     return TRUE;

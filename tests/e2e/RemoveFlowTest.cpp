@@ -3,6 +3,7 @@
 // must stay (an unknown count, an r80 installation), and the arguments the mode refuses.
 #include "FlowSupport.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -202,6 +203,16 @@ TEST_F(RemoveFlow, DllInUseIsDeletedAtTheRestartAfterItsPendingReplacement)
             ASSERT_NE(std::string::npos, nRename) << strWinInit;
             ASSERT_NE(std::string::npos, nDelete) << strWinInit;
             EXPECT_LT(nRename, nDelete) << strWinInit;
+        }
+        else
+        {
+            // The deletion is the last request naming the DLL, after its replacement.
+            std::vector<std::string> pending = harness::ReadPendingRenames();
+            std::string strName = "\\??\\" + harness::ShortUpper(strDll);
+            ASSERT_GE(pending.size(), 6u);
+            EXPECT_EQ(strName, pending.end()[-2]);
+            EXPECT_EQ("", pending.end()[-1]);
+            EXPECT_NE(pending.end(), std::find(pending.begin(), pending.end() - 2, strName));
         }
 
         ASSERT_TRUE(harness::Restart());
