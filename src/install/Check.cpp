@@ -186,14 +186,26 @@ static BOOL CheckEntry(const MANIFEST_EXAMINED* pEx, void* pContext)
                 "is never deployed");
         return TRUE;
     case ENTRY_PATH_TOO_LONG:
-        _snprintf(szWhat, sizeof(szWhat),
-                  "under the default engine directory %s, with 000 appended for staging, the "
-                  "path does not fit in 259 characters: a run skips it, the file is never "
-                  "deployed",
-                  pCheck->szEngPath);
+    {
+        char szStaged[MAX_PATH];
+        const char* pszSeverity = s_szError;
+        if (JoinEntryPath(szStaged, pCheck->szEngPath, pszName, "000"))
+            pszSeverity = s_szWarning;
+        if (pszSeverity == s_szWarning)
+            // Only the packaged file's own path is too long: here, not on users' machines.
+            _snprintf(szWhat, sizeof(szWhat),
+                      "in this package directory the path does not fit in 259 characters: a run "
+                      "from here skips it");
+        else
+            _snprintf(szWhat, sizeof(szWhat),
+                      "under the default engine directory %s, with 000 appended for staging, the "
+                      "path does not fit in 259 characters: a run skips it, the file is never "
+                      "deployed",
+                      pCheck->szEngPath);
         szWhat[sizeof(szWhat) - 1] = '\0';
-        Finding(pCheck, s_szError, pEx->szKey, pszName, szWhat);
+        Finding(pCheck, pszSeverity, pEx->szKey, pszName, szWhat);
         return TRUE;
+    }
     }
     if (pChecked)
         pChecked->bDeployed = TRUE;
