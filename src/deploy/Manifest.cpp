@@ -456,6 +456,20 @@ BOOL ExamineManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_E
     int iKey = 0;
     for (const char* pszKey = pAll; *pszKey; pszKey += strlen(pszKey) + 1)
     {
+        if (*pszRun && strcmp(pszRun, pszKey) != 0)
+        {
+            // The bound cut this name: the walk reads the piece that arrived as a name of its
+            // own, and may find an entry of that name.
+            ZeroMemory(pEx, sizeof(*pEx));
+            MbsCopy(pEx->szKey, sizeof(pEx->szKey), pszRun);
+            pEx->bCutName = TRUE;
+            pEx->nVerdict =
+                JudgeEntry(nSection, iKey, pEx->szKey, szCurDir, pszEngPath, &pEx->entry);
+            pszRun += strlen(pszRun) + 1;
+            iKey++;
+            if (!pfn(pEx, pContext))
+                break;
+        }
         ZeroMemory(pEx, sizeof(*pEx));
         MbsCopy(pEx->szKey, sizeof(pEx->szKey), pszKey);
         for (const char* pszEarlier = pAll; pszEarlier < pszKey;

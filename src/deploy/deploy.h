@@ -99,6 +99,7 @@ struct MANIFEST_EXAMINED
     char szKey[MAX_PATH];
     int nVerdict;         // ENTRY_*
     int nRepeat;          // how many earlier keys of the section have this name (any case)
+    BOOL bCutName;        // a piece of the next name, cut at the bound, that the walk reads
     MANIFEST_ENTRY entry; // szName: the value of this very line; the paths when walked
 };
 
@@ -106,9 +107,10 @@ struct MANIFEST_EXAMINED
 typedef BOOL (*PFN_MANIFEST_EXAMINE)(const MANIFEST_EXAMINED* pExamined, void* pContext);
 
 // Calls pfn for every key that the section holds, also those beyond the bound of the key list
-// that a walk reads, each with the verdict of the walk's own tests (the entries a walk with
-// pszEngPath would hand on are those with ENTRY_WALKED and no repeat). A repeated name's value
-// is that of its own line, which a walk never reads (the profile reader answers the first).
+// that a walk reads, each with the verdict of the walk's own tests: the entries a walk with
+// pszEngPath hands on are those with ENTRY_WALKED, in the same order. A repeated name's value is
+// that of its own line, which a walk never reads (the profile reader answers the first). Where
+// the bound cuts a name in two, the piece comes first (bCutName), then the whole name.
 // Logs nothing; FALSE when the package directory cannot be read.
 BOOL ExamineManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_EXAMINE pfn,
                             void* pContext);

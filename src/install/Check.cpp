@@ -151,6 +151,17 @@ static BOOL CheckEntry(const MANIFEST_EXAMINED* pEx, void* pContext)
     const char* pszName = pEx->entry.szName;
     char szWhat[1024];
 
+    if (pEx->bCutName)
+    {
+        // The whole name is reported as past the key list next; the piece only matters when it
+        // names an entry of its own.
+        if (pEx->nVerdict == ENTRY_WALKED)
+            Finding(pCheck, s_szWarning, pEx->szKey, pszName,
+                    "the 260-character key list cuts the next key name to this one: a run reads "
+                    "this entry once more and copies its file again");
+        return TRUE;
+    }
+
     CHECKED_ENTRY* pChecked = NULL;
     if (pCheck->nEntries < MAX_CHECKED_ENTRIES)
     {

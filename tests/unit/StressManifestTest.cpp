@@ -190,7 +190,7 @@ struct EXAMINATION
 BOOL RecordExamined(const MANIFEST_EXAMINED* pEx, void* pContext)
 {
     EXAMINATION* p = (EXAMINATION*)pContext;
-    p->nKeys++;
+    p->nKeys += pEx->bCutName ? 0 : 1;
     if (pEx->nVerdict == ENTRY_WALKED)
         RecordPaths(&pEx->entry, &p->strWalked);
     else if (pEx->nVerdict == ENTRY_PAST_KEY_LIST)
