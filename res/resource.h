@@ -9,6 +9,8 @@
 #define IDS_SUCCESS 5
 #define IDS_INVALID_PATH 6
 #define IDS_MISSING_FILELIST 7
+#define IDS_CHECK_CLEAN 8
+#define IDS_CHECK_ERRORS 9
 
 // The outcomes of /REMOVE.
 #define IDS_REMOVE_SUCCESS 21

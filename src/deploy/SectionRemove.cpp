@@ -15,15 +15,6 @@ struct REMOVE_PASS
     BOOL bMorcmd; // the manifest names Morcmd.exe, of which 95/98 runs made Probit.exe
 };
 
-// A name of the engine directory itself: no separator or colon, no wildcard, and nothing the walk
-// would refuse as leaving the directory (dot components, device names).
-static BOOL IsPlainFileName(const char* pszName)
-{
-    return MbsChr(pszName, '\\') == NULL && MbsChr(pszName, '/') == NULL &&
-           MbsChr(pszName, ':') == NULL && MbsChr(pszName, '*') == NULL &&
-           MbsChr(pszName, '?') == NULL && IsContainedFileName(pszName);
-}
-
 BOOL RemoveEngineFile(const char* pszPath, BOOL* pbNeedReboot)
 {
     DWORD dwAttr = g_pfnGetFileAttributesA(pszPath);

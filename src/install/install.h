@@ -41,6 +41,7 @@ struct RUN_STATE
     RegBaseKeyClass* pReg;        // the run's registry object on HKEY_LOCAL_MACHINE
     DWORD dwRefCount;             // ReferenceCount as the update found it (0 for invalid)
     char szProductList[MAX_PATH]; // ProductList as stored when the update started
+    BOOL bCheckOnly;              // /CHECK: check the package, change nothing
 };
 
 // The End banner that closes every way out of a run but the r80 one.
@@ -71,6 +72,8 @@ INT_PTR CALLBACK UsageDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam
 void CenterWindow(HWND hWnd, HWND hParent);
 void ShowUsageDialog(HINSTANCE hInstance);
 void ShowResultMessage(HINSTANCE hInstance, UINT uStringID);
+// The same with the string as a format for the arguments (the text bounded by its 1024 bytes).
+void ShowResultMessageFormat(HINSTANCE hInstance, UINT uStringID, ...);
 
 // ---------------------------------------------------------------------------------------------
 // The shared-engine record under HKEY_LOCAL_MACHINE, in the registry view of a 32-bit process.
@@ -158,6 +161,10 @@ void FinishRecordTail(RUN_STATE* pRun);
 // byte), 0 when it is refused as localized.
 BOOL IsSingleBytePath(const char* pszPath);
 
+// The default directory as a run without a stored or given directory takes it, into szEngPath
+// (MAX_PATH); FALSE when a run would refuse it.
+BOOL GetDefaultEngineDir(RUN_STATE* pRun, char* szEngPath);
+
 // First install: from the path argument, else the default directory (which also settles the
 // default product name).
 int ResolveFirstInstallEngineDir(RUN_STATE* pRun);
@@ -174,6 +181,21 @@ int RunUpdate(RUN_STATE* pRun);
 // The removal: release the product, and remove the engine with its last reference. Returns 0, or
 // 2 when files in use are deleted at the next restart.
 int RunRemove(RUN_STATE* pRun);
+
+// ---------------------------------------------------------------------------------------------
+// The package check (/CHECK).
+
+// The exit code of a check that found errors. Bit 29 marks a code as the application's own: no
+// system error number has it (so it is never a free-space query's failure passed on), nor has
+// an exception code (0xC...). Its low byte, 10, is what a Unix shell sees of a Wine process and
+// what 9x batch files see as ERRORLEVEL: none of the program's own codes either.
+#define EXIT_CHECK_ERRORS 0x2000000A
+
+// Checks the package in the current directory as a run would deploy it into the default engine
+// directory, and changes nothing: each finding one line in the log and, when the caller
+// redirected it, on standard output, then a summary. Returns 0 when no error was found,
+// EXIT_CHECK_ERRORS otherwise; the End banner is logged.
+int RunPackageCheck(RUN_STATE* pRun);
 
 // ---------------------------------------------------------------------------------------------
 // Serialisation of concurrent runs.
