@@ -193,11 +193,10 @@ void RemoveCopyWorkFile(const char* pszDir);
 BOOL RemoveEngineFile(const char* pszPath, BOOL* pbNeedReboot);
 
 // Deletes from pszEngPath every file that section nSection of the manifest names, and its staged
-// "000" copy. Only plain file names are taken: a value holding "\", "/", ":", a wildcard, a dot
-// component or a device name is skipped with a log line, so the manifest never reaches outside
-// the engine directory. Also deletes Probit.exe when the section names Morcmd.exe (95/98 runs
-// make it from that), and the copy pass's work file. Whatever dwEngIDs says, a caller walks all
-// three sections.
+// "000" copy. Only plain file names (IsPlainFileName) are taken; any other value is skipped with
+// a log line, so the manifest never reaches outside the engine directory. Also deletes Probit.exe
+// when the section names Morcmd.exe (95/98 runs make it from that), and the copy pass's work
+// file. Whatever dwEngIDs says, a caller walks all three sections.
 void RemoveSectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot);
 
 // Removes the directory pszPath when it is empty (a missing one counts as removed); one that still
