@@ -5,10 +5,11 @@
 // section up to four times and every answer of the reader costs an open of the file.
 #include "deploy.h"
 
-#include "install/install.h"
 #include "support/support.h"
 
 #include <string.h>
+
+char g_szFileList[MAX_PATH] = "";
 
 static const char* const s_apszSectionNames[] = {"FILES", "OSKA", "BRIN"};
 static const char* const s_apszSectionLabels[] = {"Common Section", "OSKA", "BRIN"};

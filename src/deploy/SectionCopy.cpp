@@ -2,7 +2,6 @@
 // staged as "<name>000" and scheduled to replace their targets at the next restart.
 #include "deploy.h"
 #include "decrypt.h"
-#include "../install/install.h"
 #include "../reboot/reboot.h"
 #include "../support/support.h"
 

@@ -41,6 +41,10 @@ BOOL Create_Dir(const char* pszPath);
 // ---------------------------------------------------------------------------------------------
 // The manifest (FileList.ini, at g_szFileList) and the section decision.
 
+// Full path of the manifest: the package directory (the current directory) and "FileList.ini",
+// formed once by the entry point; every walk reads the manifest through it.
+extern char g_szFileList[MAX_PATH];
+
 // Section codes (nSection).
 enum
 {
@@ -178,3 +182,23 @@ BOOL CopyOverSafely(const char* pszSource, const char* pszTarget);
 
 // Removes the work file of CopyOverSafely that a stopped run may have left in pszDir.
 void RemoveCopyWorkFile(const char* pszDir);
+
+// ---------------------------------------------------------------------------------------------
+// Removal of the engine files (the last reference released).
+
+// Deletes pszPath when it is a file (read-only or not). A file that cannot be deleted (as a rule
+// one in use) sets *pbNeedReboot and is deleted at the next restart, after any replacement that
+// is pending for it. A missing file is no failure; a directory is never deleted. Logs. Returns
+// FALSE when the file is neither deleted nor recorded for deletion.
+BOOL RemoveEngineFile(const char* pszPath, BOOL* pbNeedReboot);
+
+// Deletes from pszEngPath every file that section nSection of the manifest names, and its staged
+// "000" copy. Only plain file names (IsPlainFileName) are taken; any other value is skipped with
+// a log line, so the manifest never reaches outside the engine directory. Also deletes Probit.exe
+// when the section names Morcmd.exe (95/98 runs make it from that), and the copy pass's work
+// file. Whatever dwEngIDs says, a caller walks all three sections.
+void RemoveSectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot);
+
+// Removes the directory pszPath when it is empty (a missing one counts as removed); one that still
+// holds anything stays. Logs. TRUE when it is gone.
+BOOL RemoveEmptyDir(const char* pszPath);

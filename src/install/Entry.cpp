@@ -71,6 +71,11 @@ static int PrepareRun(RUN_STATE* pRun)
             g_bUsageOnly = 1;
             return ExitBadArguments(pRun);
         }
+        else if (_strnicmp(pRun->lpCmdLine, REMOVE_SWITCH, REMOVE_SWITCH_LEN) == 0)
+        {
+            if (ParseRemoveArguments(pRun) != 0)
+                return ExitBadArguments(pRun);
+        }
         else if (ch1 == 'C' || ch1 == 'c')
         {
             char ch2 = pRun->lpCmdLine[2];
@@ -85,7 +90,7 @@ static int PrepareRun(RUN_STATE* pRun)
         }
     }
 
-    if (!g_bCfgMode && !pRun->bCheckOnly)
+    if (!g_bCfgMode && !pRun->bCheckOnly && !g_bRemoveMode)
     {
         if (ParseCmdLine(pRun->lpCmdLine, pRun->szProductName, &pRun->bAddRefCount, szPath) != 0)
             return ExitBadArguments(pRun);
@@ -149,6 +154,13 @@ int PelmoraMain(HINSTANCE hInstance, const char* pszArgText)
     HANDLE hLock = AcquireRunLock();
     // The copy and refresh passes walk each section up to four times; the run reads it once.
     KeepManifestSections(TRUE);
+    if (g_bRemoveMode)
+    {
+        nExit = RunRemove(pRun);
+        KeepManifestSections(FALSE);
+        ReleaseRunLock(hLock);
+        return nExit;
+    }
     DetectFormerInstall(pRun);
     if (!pRun->bFormerInstalled)
     {
@@ -158,6 +170,8 @@ int PelmoraMain(HINSTANCE hInstance, const char* pszArgText)
     }
     else
     {
+        // A release that a stopped removal left half made is finished before the count is read.
+        FinishStoppedRelease(pRun);
         ReadFormerRecord(pRun);
         nExit = RunUpdate(pRun);
     }
