@@ -41,6 +41,10 @@ Unicode false
   !define OUTFILE "${PRODUCT}Setup.exe"
 !endif
 
+!if ! /FileExists "${PACKAGE_DIR}\FileList.ini"
+  !warning "no FileList.ini in ${PACKAGE_DIR}: the setup will stop with Pelmora's code 4"
+!endif
+
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 
 !include LogicLib.nsh
@@ -123,10 +127,11 @@ Section "${PRODUCT}"
   ExecWait '"$PLUGINSDIR\package\Pelmora.exe" /PROD:${PRODUCT}' $0
   Call PelmoraResult
 
-  ; What the uninstaller needs: the program and the manifest, in the product's folder.
+  ; What the uninstaller needs: the program and the manifest, in the product's folder (copied
+  ; from the temporary folder, so the setup carries them once).
   SetOutPath "$INSTDIR"
-  File "${PELMORA_EXE}"
-  File "${PACKAGE_DIR}\FileList.ini"
+  CopyFiles /SILENT "$PLUGINSDIR\package\Pelmora.exe" "$INSTDIR"
+  CopyFiles /SILENT "$PLUGINSDIR\package\FileList.ini" "$INSTDIR"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
 
   ; Registered as setup tools do, for administrators and deployment tools. An uninstaller that

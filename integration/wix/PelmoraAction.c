@@ -21,7 +21,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
-static const char *PelmoraMeaning(DWORD dwCode)
+static const char* PelmoraMeaning(DWORD dwCode)
 {
     switch (dwCode)
     {
@@ -42,7 +42,7 @@ static const char *PelmoraMeaning(DWORD dwCode)
 }
 
 /* One line to the installation's log (msiexec /l*v), or an error message when bError. */
-static void Report(MSIHANDLE hInstall, BOOL bError, const char *pszText)
+static void Report(MSIHANDLE hInstall, BOOL bError, const char* pszText)
 {
     MSIHANDLE hRec = MsiCreateRecord(1);
     if (!hRec)
@@ -63,7 +63,7 @@ UINT __stdcall RunPelmora(MSIHANDLE hInstall)
     char szTemp[MAX_PATH];
     char szLine[1600];
     DWORD cch = sizeof(szData);
-    char *pszArgs;
+    char* pszArgs;
     STARTUPINFOA si;
     PROCESS_INFORMATION pi;
     DWORD dwCode = 0;
