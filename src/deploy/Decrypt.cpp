@@ -4,7 +4,6 @@
 // test of later runs compares them.
 #include "decrypt.h"
 
-#include "install/install.h"
 #include "support/support.h"
 
 typedef BOOL(WINAPI* PFN_RemoveEncryption)(LPCSTR);

@@ -13,6 +13,15 @@ static HANDLE ProbeFile(const char* pszPath)
                        FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
+BOOL IsPackagedFilePresent(const char* pszSource)
+{
+    HANDLE hSource = ProbeFile(pszSource);
+    if (hSource == INVALID_HANDLE_VALUE)
+        return FALSE;
+    CloseHandle(hSource);
+    return TRUE;
+}
+
 // The log shows the stamp as stored (UTC): converting it would make the same file read
 // differently on machines in other time zones.
 static void FormatFileTime(const FILETIME* pft, char* szText, size_t cchText)

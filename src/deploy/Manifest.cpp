@@ -5,10 +5,11 @@
 // section up to four times and every answer of the reader costs an open of the file.
 #include "deploy.h"
 
-#include "install/install.h"
 #include "support/support.h"
 
 #include <string.h>
+
+char g_szFileList[MAX_PATH] = "";
 
 static const char* const s_apszSectionNames[] = {"FILES", "OSKA", "BRIN"};
 static const char* const s_apszSectionLabels[] = {"Common Section", "OSKA", "BRIN"};
@@ -286,6 +287,27 @@ static DWORD ReadValue(int nSection, int iKey, const char* pszKey, const char* p
     return cchValue;
 }
 
+// What a walk makes of the key pszKey, the iKey-th name of the section's list: the entry's name
+// and paths in *pEntry, and whether the walk hands it on.
+static int JudgeEntry(int nSection, int iKey, const char* pszKey, const char* pszPackage,
+                      const char* pszEngPath, MANIFEST_ENTRY* pEntry)
+{
+    DWORD cchValue = ReadValue(nSection, iKey, pszKey, s_szNoKey, pEntry->szName);
+    if (cchValue == 0 || strcmp(pEntry->szName, s_szNoKey) == 0)
+    {
+        pEntry->szName[0] = '\0';
+        return ENTRY_NO_FILE;
+    }
+    if (!IsContainedFileName(pEntry->szName))
+        return ENTRY_NOT_CONTAINED;
+    // The staged name is the longest of the three paths the passes use.
+    if (!JoinEntryPath(pEntry->szSource, pszPackage, pEntry->szName, NULL) ||
+        !JoinEntryPath(pEntry->szTarget, pszEngPath, pEntry->szName, NULL) ||
+        !JoinEntryPath(pEntry->szStaged, pszEngPath, pEntry->szName, "000"))
+        return ENTRY_PATH_TOO_LONG;
+    return ENTRY_WALKED;
+}
+
 BOOL WalkManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_ENTRY pfn,
                          void* pContext)
 {
@@ -311,23 +333,16 @@ BOOL WalkManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_ENTR
     {
         char szKey[MAX_PATH];
         MbsCopy(szKey, sizeof(szKey), pszKey);
-        DWORD cchValue = ReadValue(nSection, iKey, szKey, s_szNoKey, entry.szName);
-        if (cchValue == 0 || strcmp(entry.szName, s_szNoKey) == 0)
+        switch (JudgeEntry(nSection, iKey, szKey, szCurDir, pszEngPath, &entry))
         {
+        case ENTRY_NO_FILE:
             WriteLog("Orvane: key [%s] in %s section names no file, skipped\n", szKey, pszLabel);
             continue;
-        }
-        if (!IsContainedFileName(entry.szName))
-        {
+        case ENTRY_NOT_CONTAINED:
             WriteLog("Orvane: file [%s] in %s section would leave its directory, refused\n",
                      entry.szName, pszLabel);
             continue;
-        }
-        // The staged name is the longest of the three paths the passes use.
-        if (!JoinEntryPath(entry.szSource, szCurDir, entry.szName, NULL) ||
-            !JoinEntryPath(entry.szTarget, pszEngPath, entry.szName, NULL) ||
-            !JoinEntryPath(entry.szStaged, pszEngPath, entry.szName, "000"))
-        {
+        case ENTRY_PATH_TOO_LONG:
             WriteLog("Orvane: file [%s] in %s section makes a path too long, skipped\n",
                      entry.szName, pszLabel);
             continue;
@@ -378,4 +393,117 @@ int ShouldCopyEntireSection(const char* pszEngPath, int nSection, BOOL bZeroSuff
     WriteLog("Orvane: no files updated in %s section, should not copy files over\n",
              GetSectionLabel(nSection));
     return 0;
+}
+
+// The value of the nOccurrence-th entry (0 for the first) named pszKey in the section, as the
+// section reader lists the entries; the profile-string reader only ever answers the first.
+static BOOL ReadRepeatedValue(int nSection, const char* pszKey, int nOccurrence, char* szValue)
+{
+    szValue[0] = '\0';
+    char* pBuf = (char*)HeapAlloc(GetProcessHeap(), 0, s_cbSectionRead);
+    if (!pBuf)
+        return FALSE;
+    BOOL bFound = FALSE;
+    DWORD cch =
+        GetPrivateProfileSectionA(GetSectionName(nSection), pBuf, s_cbSectionRead, g_szFileList);
+    pBuf[cch < s_cbSectionRead - 1 ? cch : s_cbSectionRead - 2] = '\0';
+    pBuf[s_cbSectionRead - 1] = '\0';
+    for (char* p = pBuf; *p && !bFound; p += strlen(p) + 1)
+    {
+        char* pEq = strchr(p, '=');
+        if (!pEq)
+            continue;
+        *pEq = '\0';
+        if (lstrcmpiA(p, pszKey) == 0 && nOccurrence-- == 0)
+        {
+            lstrcpynA(szValue, pEq + 1, MAX_PATH);
+            bFound = TRUE;
+        }
+        *pEq = '=';
+    }
+    HeapFree(GetProcessHeap(), 0, pBuf);
+    return bFound;
+}
+
+BOOL ExamineManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_EXAMINE pfn,
+                            void* pContext)
+{
+    const char* pszSection = GetSectionName(nSection);
+    char szCurDir[MAX_PATH];
+    DWORD cchCurDir = GetCurrentDirectoryA(MAX_PATH, szCurDir);
+    if (pszSection == NULL || cchCurDir == 0 || cchCurDir >= MAX_PATH)
+        return FALSE;
+    char* pAll = (char*)HeapAlloc(GetProcessHeap(), 0, s_cbSectionRead);
+    MANIFEST_EXAMINED* pEx = (MANIFEST_EXAMINED*)HeapAlloc(GetProcessHeap(), 0, sizeof(*pEx));
+    if (!pAll || !pEx)
+    {
+        HeapFree(GetProcessHeap(), 0, pAll);
+        HeapFree(GetProcessHeap(), 0, pEx);
+        return FALSE;
+    }
+
+    // The list a walk gets, and the whole list with room to spare: a name of the whole list that
+    // the walk's list does not hold as it is (missing, or cut in two at the bound) is never read.
+    char szKeys[MAX_PATH];
+    ReadKeyList(nSection, szKeys);
+    DWORD cchAll =
+        GetPrivateProfileStringA(pszSection, NULL, "", pAll, s_cbSectionRead, g_szFileList);
+    if (cchAll > s_cbSectionRead - 2)
+        cchAll = s_cbSectionRead - 2;
+    pAll[cchAll] = '\0';
+    pAll[cchAll + 1] = '\0';
+
+    const char* pszRun = szKeys;
+    int iKey = 0;
+    for (const char* pszKey = pAll; *pszKey; pszKey += strlen(pszKey) + 1)
+    {
+        if (*pszRun && strcmp(pszRun, pszKey) != 0)
+        {
+            // The bound cut this name: the walk reads the piece that arrived as a name of its
+            // own, and may find an entry of that name.
+            ZeroMemory(pEx, sizeof(*pEx));
+            MbsCopy(pEx->szKey, sizeof(pEx->szKey), pszRun);
+            pEx->bCutName = TRUE;
+            pEx->nVerdict =
+                JudgeEntry(nSection, iKey, pEx->szKey, szCurDir, pszEngPath, &pEx->entry);
+            pszRun += strlen(pszRun) + 1;
+            iKey++;
+            if (!pfn(pEx, pContext))
+                break;
+        }
+        ZeroMemory(pEx, sizeof(*pEx));
+        MbsCopy(pEx->szKey, sizeof(pEx->szKey), pszKey);
+        for (const char* pszEarlier = pAll; pszEarlier < pszKey;
+             pszEarlier += strlen(pszEarlier) + 1)
+            if (lstrcmpiA(pszEarlier, pszKey) == 0)
+                pEx->nRepeat++;
+        BOOL bInRunList = *pszRun && strcmp(pszRun, pszKey) == 0;
+        if (bInRunList)
+            pEx->nVerdict =
+                JudgeEntry(nSection, iKey, pEx->szKey, szCurDir, pszEngPath, &pEx->entry);
+        else
+            pEx->nVerdict = ENTRY_PAST_KEY_LIST;
+        if (pEx->nRepeat > 0 || !bInRunList)
+            ReadRepeatedValue(nSection, pEx->szKey, pEx->nRepeat, pEx->entry.szName);
+        if (*pszRun)
+        {
+            pszRun += strlen(pszRun) + 1;
+            iKey++;
+        }
+        if (!pfn(pEx, pContext))
+            break;
+    }
+    HeapFree(GetProcessHeap(), 0, pAll);
+    HeapFree(GetProcessHeap(), 0, pEx);
+    return TRUE;
+}
+
+BOOL IsPlainFileName(const char* pszName)
+{
+    if (!pszName[0] || !IsContainedFileName(pszName))
+        return FALSE;
+    for (const char* p = pszName; *p; p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1)
+        if ((unsigned char)*p < ' ' || strchr("\\/<>\"|?*", *p) != NULL)
+            return FALSE;
+    return TRUE;
 }

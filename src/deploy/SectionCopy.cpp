@@ -2,7 +2,6 @@
 // staged as "<name>000" and scheduled to replace their targets at the next restart.
 #include "deploy.h"
 #include "decrypt.h"
-#include "../install/install.h"
 #include "../reboot/reboot.h"
 #include "../support/support.h"
 
@@ -15,6 +14,10 @@ static const char* const s_apszSignatureFiles[] = {"Osksig.da0", "Osksig.dat", "
                                                    "Brin.dat"};
 static const char* const s_apszOskaPair[] = {"Osksig.da0", "Osksig.dat"};
 static const char* const s_apszBrinPair[] = {"Brin.da1", "Brin.dat"};
+static const char* const s_apszOskaDlls[] = {"Osk32dll.dll", "Osk64dll.dll"};
+static const char* const s_apszBrinDlls[] = {"Brine.dll", "Brine64.dll"};
+// The boot-time scanner that 95/98 make of Morcmd.exe.
+static const char s_szBootScanner[] = "Probit.exe";
 
 // Files that only Windows 95/98 use, removed from the engine directory everywhere else.
 static const char* const s_apszNot9xFiles[] = {"Morcmd.exe",  "Morcmd.dat",   "MorSig.vxd",
@@ -37,6 +40,33 @@ BOOL IsSignatureFile(const char* pszName)
         if (strcmp(pszName, psz) == 0)
             return TRUE;
     return FALSE;
+}
+
+const char* const* GetSignaturePair(const char* pszName)
+{
+    for (const char* psz : s_apszOskaDlls)
+        if (strcmp(pszName, psz) == 0)
+            return s_apszOskaPair;
+    for (const char* psz : s_apszBrinDlls)
+        if (strcmp(pszName, psz) == 0)
+            return s_apszBrinPair;
+    return NULL;
+}
+
+const char* GetFixedNameInOtherCase(const char* pszName)
+{
+    const char* const* const apLists[] = {s_apszNot9xFiles, s_apszSignatureFiles, s_apszOskaDlls,
+                                          s_apszBrinDlls};
+    const size_t acLists[] = {ARRAYSIZE(s_apszNot9xFiles), ARRAYSIZE(s_apszSignatureFiles),
+                              ARRAYSIZE(s_apszOskaDlls), ARRAYSIZE(s_apszBrinDlls)};
+    for (size_t iList = 0; iList < ARRAYSIZE(apLists); iList++)
+        for (size_t i = 0; i < acLists[iList]; i++)
+            if (lstrcmpiA(pszName, apLists[iList][i]) == 0 &&
+                strcmp(pszName, apLists[iList][i]) != 0)
+                return apLists[iList][i];
+    if (lstrcmpiA(pszName, s_szBootScanner) == 0 && strcmp(pszName, s_szBootScanner) != 0)
+        return s_szBootScanner;
+    return NULL;
 }
 
 // Stages one file of a signature pair: no existence or freshness test, no attribute reset, and a
@@ -121,12 +151,10 @@ static void StageEntry(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
     if (pPass->nSection == SECTION_FILES)
         return;
     pPass->bStaged = TRUE;
-    if (strcmp(pEntry->szName, "Osk32dll.dll") == 0 || strcmp(pEntry->szName, "Osk64dll.dll") == 0)
-        for (const char* psz : s_apszOskaPair)
-            StagePairFile(pPass, psz);
-    if (strcmp(pEntry->szName, "Brine.dll") == 0 || strcmp(pEntry->szName, "Brine64.dll") == 0)
-        for (const char* psz : s_apszBrinPair)
-            StagePairFile(pPass, psz);
+    const char* const* apszPair = GetSignaturePair(pEntry->szName);
+    if (apszPair)
+        for (int i = 0; i < 2; i++)
+            StagePairFile(pPass, apszPair[i]);
 }
 
 static BOOL CopyEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
@@ -174,7 +202,7 @@ static void FitEngineDirectory(const char* pszEngPath)
     case OSID_W95:
     case OSID_W98:
         if (JoinEntryPath(szPath, pszEngPath, "Morcmd.exe", NULL) &&
-            JoinEntryPath(szOther, pszEngPath, "Probit.exe", NULL))
+            JoinEntryPath(szOther, pszEngPath, s_szBootScanner, NULL))
             CopyOverSafely(szPath, szOther);
         break;
     case OSID_WME:

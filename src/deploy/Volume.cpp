@@ -2,7 +2,6 @@
 // on the way to the engine directory.
 #include "deploy.h"
 
-#include "install/install.h"
 #include "support/support.h"
 
 #include <string.h>

@@ -13,6 +13,9 @@
 // is never newer; an absent destination is always replaced. Changes nothing on disk; logs.
 int IsSourceNewer(const char* pszDest, const char* pszSource);
 
+// TRUE when the packaged file pszSource is there, as the freshness test's probe finds it.
+BOOL IsPackagedFilePresent(const char* pszSource);
+
 // Reads the fixed file version of pszPath. Returns 1 and sets *pdwMS (major:minor) and *pdwLS
 // (build:revision), or returns 0, logs why and leaves both untouched.
 int QueryFileVersion(const char* pszPath, DWORD* pdwMS, DWORD* pdwLS);
@@ -37,6 +40,10 @@ BOOL Create_Dir(const char* pszPath);
 
 // ---------------------------------------------------------------------------------------------
 // The manifest (FileList.ini, at g_szFileList) and the section decision.
+
+// Full path of the manifest: the package directory (the current directory) and "FileList.ini",
+// formed once by the entry point; every walk reads the manifest through it.
+extern char g_szFileList[MAX_PATH];
 
 // Section codes (nSection).
 enum
@@ -80,6 +87,42 @@ BOOL JoinEntryPath(char* szOut, const char* pszDir, const char* pszName, const c
 BOOL WalkManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_ENTRY pfn,
                          void* pContext);
 
+// What a walk makes of a key of a section.
+enum
+{
+    ENTRY_WALKED = 0,        // handed on to the pass
+    ENTRY_NO_FILE = 1,       // no value: skipped
+    ENTRY_NOT_CONTAINED = 2, // the name would leave its directory: refused
+    ENTRY_PATH_TOO_LONG = 3, // a path of the entry does not fit in MAX_PATH: skipped
+    ENTRY_PAST_KEY_LIST = 4, // the name did not arrive whole in the key list: never read
+};
+
+// One key of a section as ExamineManifestSection finds it.
+struct MANIFEST_EXAMINED
+{
+    char szKey[MAX_PATH];
+    int nVerdict;         // ENTRY_*
+    int nRepeat;          // how many earlier keys of the section have this name (any case)
+    BOOL bCutName;        // a piece of the next name, cut at the bound, that the walk reads
+    MANIFEST_ENTRY entry; // szName: the value of this very line; the paths when walked
+};
+
+// Called for every key of a section; returning FALSE ends the examination.
+typedef BOOL (*PFN_MANIFEST_EXAMINE)(const MANIFEST_EXAMINED* pExamined, void* pContext);
+
+// Calls pfn for every key that the section holds, also those beyond the bound of the key list
+// that a walk reads, each with the verdict of the walk's own tests: the entries a walk with
+// pszEngPath hands on are those with ENTRY_WALKED, in the same order. A repeated name's value is
+// that of its own line, which a walk never reads (the profile reader answers the first). Where
+// the bound cuts a name in two, the piece comes first (bCutName), then the whole name.
+// Logs nothing; FALSE when the package directory cannot be read.
+BOOL ExamineManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_EXAMINE pfn,
+                            void* pContext);
+
+// TRUE when pszName is a plain file name: contained (IsContainedFileName), without a directory
+// part, and without characters that no file name may hold (control characters, < > " | ? *).
+BOOL IsPlainFileName(const char* pszName);
+
 // From KeepManifestSections(TRUE) to KeepManifestSections(FALSE) every walk of a section gets the
 // profile reader's answers that the section's first walk in that time received: a run reads the
 // manifest once, however often it walks it. The manifest must not be replaced in that time (the
@@ -121,6 +164,15 @@ void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot);
 // pair. Never touches an installed file and schedules nothing.
 void UpdateZeroSuffixFiles(const char* pszEngPath, int nSection);
 
+// The signature pair that staging draws in with the engine DLL pszName (exact name): two names,
+// or NULL when pszName is not an engine DLL.
+const char* const* GetSignaturePair(const char* pszName);
+
+// The fixed name of the deployment passes (the 9x-only files, the engine DLLs and their
+// signature files, Probit.exe) that pszName spells in other letter case, or NULL when it spells
+// none so, or one exactly. The passes compare these names with case.
+const char* GetFixedNameInOtherCase(const char* pszName);
+
 // Copies pszSource over pszTarget as CopyFileA does (overwriting, FALSE with the last error set
 // on failure), but never leaves pszTarget cut short: the copy is written to a work file beside
 // the target and then renamed over it. A copy that runs out of room, or a run that is stopped
@@ -130,3 +182,23 @@ BOOL CopyOverSafely(const char* pszSource, const char* pszTarget);
 
 // Removes the work file of CopyOverSafely that a stopped run may have left in pszDir.
 void RemoveCopyWorkFile(const char* pszDir);
+
+// ---------------------------------------------------------------------------------------------
+// Removal of the engine files (the last reference released).
+
+// Deletes pszPath when it is a file (read-only or not). A file that cannot be deleted (as a rule
+// one in use) sets *pbNeedReboot and is deleted at the next restart, after any replacement that
+// is pending for it. A missing file is no failure; a directory is never deleted. Logs. Returns
+// FALSE when the file is neither deleted nor recorded for deletion.
+BOOL RemoveEngineFile(const char* pszPath, BOOL* pbNeedReboot);
+
+// Deletes from pszEngPath every file that section nSection of the manifest names, and its staged
+// "000" copy. Only plain file names (IsPlainFileName) are taken; any other value is skipped with
+// a log line, so the manifest never reaches outside the engine directory. Also deletes Probit.exe
+// when the section names Morcmd.exe (95/98 runs make it from that), and the copy pass's work
+// file. Whatever dwEngIDs says, a caller walks all three sections.
+void RemoveSectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot);
+
+// Removes the directory pszPath when it is empty (a missing one counts as removed); one that still
+// holds anything stays. Logs. TRUE when it is gone.
+BOOL RemoveEmptyDir(const char* pszPath);

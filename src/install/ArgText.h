@@ -4,21 +4,7 @@
 // it through install.h.
 #pragma once
 
-#include "../support/mbcs.h"
-
-// Engine sets (g_dwEngIDs).
-enum
-{
-    OSKA_ONLY = 1,
-    BRIN_ONLY = 2,
-    BOTH_OSKA_BRIN = 3,
-};
-
-// The process-wide flags the parser reads and sets (defined with the others in Globals.cpp).
-extern BOOL g_bSilent;      // 1: no message boxes, no usage dialog after bad arguments
-extern BOOL g_bDefaultArgs; // default mode: no leading "/", or /NS alone
-extern BOOL g_bCfgMode;     // /CFG configuration mode
-extern DWORD g_dwEngIDs;    // engine set
+#include "../support/runmode.h" // the engine sets and the flags the parser sets
 
 // The argument text of a full command line: the program name removed (a quoted name runs to the
 // next quote), and every character of code 32 or less after it skipped.

@@ -84,23 +84,42 @@ static void ReplaceRoot(RUN_STATE* pRun, const char* szDrive)
     WriteLog("Orvane: the engine files are now copying to [%s]\n", pRun->szEngPath);
 }
 
-static int SetDefaultEngineDir(RUN_STATE* pRun, BOOL bFirstInstall)
+// The default directory into szDefault (2 * MAX_PATH) from the program-files directory, which
+// szProgramFiles (MAX_PATH) receives. FALSE when the program-files directory is refused and has
+// no drive to fall back on.
+static BOOL FormDefaultEngineDir(RegBaseKeyClass* pReg, char* szProgramFiles, char* szDefault)
 {
-    pRun->pReg->SetBasePath("SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
-    pRun->pReg->GetString("", "", "ProgramFilesDir", "c:\\Program Files", pRun->szEngPath,
-                          sizeof(pRun->szEngPath));
-    if (!IsSingleBytePath(pRun->szEngPath))
+    pReg->SetBasePath("SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+    pReg->GetString("", "", "ProgramFilesDir", "c:\\Program Files", szProgramFiles, MAX_PATH);
+    if (!IsSingleBytePath(szProgramFiles))
     {
         char szDrive[3];
-        GetDrive(pRun->szEngPath, szDrive);
+        GetDrive(szProgramFiles, szDrive);
         if (!szDrive[0])
-            return RefuseEngineDir(pRun, s_szNoDrive, pRun->szEngPath);
-        _snprintf(pRun->szEngPath, sizeof(pRun->szEngPath), "%s\\Program Files", szDrive);
+            return FALSE;
+        _snprintf(szProgramFiles, MAX_PATH, "%s\\Program Files", szDrive);
     }
+    _snprintf(szDefault, MAX_PATH * 2, "%s%s", szProgramFiles, s_szDefaultSubPath);
+    szDefault[MAX_PATH * 2 - 1] = '\0';
+    return TRUE;
+}
 
+BOOL GetDefaultEngineDir(RUN_STATE* pRun, char* szEngPath)
+{
+    char szProgramFiles[MAX_PATH];
     char szDefault[MAX_PATH * 2];
-    _snprintf(szDefault, sizeof(szDefault), "%s%s", pRun->szEngPath, s_szDefaultSubPath);
-    szDefault[sizeof(szDefault) - 1] = '\0';
+    if (!FormDefaultEngineDir(pRun->pReg, szProgramFiles, szDefault) ||
+        (int)strlen(szDefault) > MAX_ENGPATH)
+        return FALSE;
+    lstrcpynA(szEngPath, szDefault, MAX_PATH);
+    return TRUE;
+}
+
+static int SetDefaultEngineDir(RUN_STATE* pRun, BOOL bFirstInstall)
+{
+    char szDefault[MAX_PATH * 2];
+    if (!FormDefaultEngineDir(pRun->pReg, pRun->szEngPath, szDefault))
+        return RefuseEngineDir(pRun, s_szNoDrive, pRun->szEngPath);
     int nExit = CheckLength(pRun, szDefault);
     if (nExit)
         return nExit;

@@ -59,12 +59,24 @@ static int PrepareRun(RUN_STATE* pRun)
         }
 
         char ch1 = pRun->lpCmdLine[1];
-        if (ch1 == '?')
+        if (_strnicmp(pRun->lpCmdLine, "/CHECK", 6) == 0)
+        {
+            // Nothing else of the argument text counts but the non-silent switch.
+            WriteLog("Orvane: Agr: CHECK\n");
+            pRun->bCheckOnly = 1;
+            pRun->lpCmdLine[0] = '\0';
+        }
+        else if (ch1 == '?')
         {
             g_bUsageOnly = 1;
             return ExitBadArguments(pRun);
         }
-        if (ch1 == 'C' || ch1 == 'c')
+        else if (_strnicmp(pRun->lpCmdLine, REMOVE_SWITCH, REMOVE_SWITCH_LEN) == 0)
+        {
+            if (ParseRemoveArguments(pRun) != 0)
+                return ExitBadArguments(pRun);
+        }
+        else if (ch1 == 'C' || ch1 == 'c')
         {
             char ch2 = pRun->lpCmdLine[2];
             char ch3 = ch2 ? pRun->lpCmdLine[3] : '\0';
@@ -78,7 +90,7 @@ static int PrepareRun(RUN_STATE* pRun)
         }
     }
 
-    if (!g_bCfgMode)
+    if (!g_bCfgMode && !pRun->bCheckOnly && !g_bRemoveMode)
     {
         if (ParseCmdLine(pRun->lpCmdLine, pRun->szProductName, &pRun->bAddRefCount, szPath) != 0)
             return ExitBadArguments(pRun);
@@ -136,9 +148,19 @@ int PelmoraMain(HINSTANCE hInstance, const char* pszArgText)
     if (nExit != -1)
         return nExit;
 
+    if (pRun->bCheckOnly)
+        return RunPackageCheck(pRun);
+
     HANDLE hLock = AcquireRunLock();
     // The copy and refresh passes walk each section up to four times; the run reads it once.
     KeepManifestSections(TRUE);
+    if (g_bRemoveMode)
+    {
+        nExit = RunRemove(pRun);
+        KeepManifestSections(FALSE);
+        ReleaseRunLock(hLock);
+        return nExit;
+    }
     DetectFormerInstall(pRun);
     if (!pRun->bFormerInstalled)
     {
@@ -148,6 +170,8 @@ int PelmoraMain(HINSTANCE hInstance, const char* pszArgText)
     }
     else
     {
+        // A release that a stopped removal left half made is finished before the count is read.
+        FinishStoppedRelease(pRun);
         ReadFormerRecord(pRun);
         nExit = RunUpdate(pRun);
     }

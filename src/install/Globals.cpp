@@ -4,9 +4,8 @@ BOOL g_bSilent = 1;
 BOOL g_bDefaultArgs = 0;
 BOOL g_bCfgMode = 0;
 BOOL g_bUsageOnly = 0;
+BOOL g_bRemoveMode = 0;
 DWORD g_dwEngIDs = BOTH_OSKA_BRIN;
-DWORD g_dwOSType = 0;
-char g_szFileList[MAX_PATH] = "";
 
 void ResetGlobals()
 {
@@ -14,6 +13,7 @@ void ResetGlobals()
     g_bDefaultArgs = 0;
     g_bCfgMode = 0;
     g_bUsageOnly = 0;
+    g_bRemoveMode = 0;
     g_dwEngIDs = BOTH_OSKA_BRIN;
     g_dwOSType = 0;
     g_szFileList[0] = '\0';

@@ -1,6 +1,9 @@
 // The usage dialog and the result message box: the only two things a run ever shows.
 #include "install.h"
 
+#include <stdarg.h>
+#include <stdio.h>
+
 void CenterWindow(HWND hWnd, HWND hParent)
 {
     RECT rcWnd;
@@ -79,5 +82,23 @@ void ShowResultMessage(HINSTANCE hInstance, UINT uStringID)
     char szText[1024] = "";
     LoadStringA(hInstance, IDS_CAPTION, szCaption, sizeof(szCaption));
     LoadStringA(hInstance, uStringID, szText, sizeof(szText));
+    MessageBoxA(NULL, szText, szCaption, MB_OK);
+}
+
+void ShowResultMessageFormat(HINSTANCE hInstance, UINT uStringID, ...)
+{
+    if (g_bSilent)
+        return;
+    char szCaption[MAX_PATH] = "";
+    char szFormat[1024] = "";
+    char szText[1024];
+    LoadStringA(hInstance, IDS_CAPTION, szCaption, sizeof(szCaption));
+    LoadStringA(hInstance, uStringID, szFormat, sizeof(szFormat));
+    va_list args;
+    va_start(args, uStringID);
+    int n = _vsnprintf(szText, sizeof(szText), szFormat, args);
+    va_end(args);
+    if (n < 0 || n >= (int)sizeof(szText))
+        szText[sizeof(szText) - 1] = '\0';
     MessageBoxA(NULL, szText, szCaption, MB_OK);
 }

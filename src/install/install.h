@@ -11,11 +11,13 @@
 #include "../../res/resource.h"
 
 #include "../RegClass/RegClass.h"
+#include "../deploy/deploy.h"   // g_szFileList
+#include "../support/support.h" // g_dwOSType
 
-// Process-wide flags and values.
-extern BOOL g_bUsageOnly; // /? : show the usage dialog only
-extern DWORD g_dwOSType;  // platform id, set once per run
-extern char g_szFileList[MAX_PATH];
+// Process-wide flags and values. The platform id and the manifest path belong to the floors
+// that read them (support/ and deploy/); the mode flags of the argument text to support/runmode.h.
+extern BOOL g_bUsageOnly;  // /? : show the usage dialog only
+extern BOOL g_bRemoveMode; // /REMOVE : release the product's reference
 
 // Gives every process-wide flag its initial value (a run starts from these).
 void ResetGlobals();
@@ -39,6 +41,7 @@ struct RUN_STATE
     RegBaseKeyClass* pReg;        // the run's registry object on HKEY_LOCAL_MACHINE
     DWORD dwRefCount;             // ReferenceCount as the update found it (0 for invalid)
     char szProductList[MAX_PATH]; // ProductList as stored when the update started
+    BOOL bCheckOnly;              // /CHECK: check the package, change nothing
 };
 
 // The End banner that closes every way out of a run but the r80 one.
@@ -51,6 +54,16 @@ int PelmoraMain(HINSTANCE hInstance, const char* pszArgText);
 // named by the configuration file and the result is 0; -1 takes the bad-argument way out.
 int RunConfigMode(const char* pszCfgText, char* szProductName, BOOL* pbAddRefCount, char* szPath);
 
+// /REMOVE: the first seven characters of the argument text, in any mix of case.
+#define REMOVE_SWITCH "/REMOVE"
+#define REMOVE_SWITCH_LEN 7
+
+// Removal mode on the argument text: sets g_bRemoveMode and parses the text after "/REMOVE" as
+// an install's (/PROD: required, /NS and /NR as there). An engine switch or /PATH: is refused.
+// Returns 0 with the product name set and an empty argument text, or -1 for the bad-argument way
+// out.
+int ParseRemoveArguments(RUN_STATE* pRun);
+
 // The extension test of the path argument: -1 for an ".INI" path outside configuration mode.
 int CheckPathExtension(const char* pszPath);
 
@@ -59,10 +72,13 @@ INT_PTR CALLBACK UsageDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam
 void CenterWindow(HWND hWnd, HWND hParent);
 void ShowUsageDialog(HINSTANCE hInstance);
 void ShowResultMessage(HINSTANCE hInstance, UINT uStringID);
+// The same with the string as a format for the arguments (the text bounded by its 1024 bytes).
+void ShowResultMessageFormat(HINSTANCE hInstance, UINT uStringID, ...);
 
 // ---------------------------------------------------------------------------------------------
 // The shared-engine record under HKEY_LOCAL_MACHINE, in the registry view of a 32-bit process.
 
+#define REG_QUILLMARK "SOFTWARE\\Quillmark"
 #define REG_SCANENGINE "SOFTWARE\\Quillmark\\ScanEngine"
 #define REG_SCANENGINE_PATH "SOFTWARE\\Quillmark\\ScanEngine\\Path"
 
@@ -108,6 +124,35 @@ void RegisterProductOnR80(RUN_STATE* pRun);
 void WriteEngineSet(RUN_STATE* pRun);
 
 // ---------------------------------------------------------------------------------------------
+// The record on removal (RecordRemove.cpp). Steps are ordered so that a removal stopped between
+// any two of them is finished by the next run, whichever product starts it.
+
+// TRUE when SOFTWARE\Quillmark\ScanEngine\Path exists and can be opened with full access.
+BOOL IsRecordPresent();
+
+// Finishes a release that a stopped run recorded in ReleasingProduct but may not have made: the
+// count it left, the product out of both lists, the mark deleted. Does nothing without a mark.
+void FinishStoppedRelease(RUN_STATE* pRun);
+
+// Reads ReferenceCount into pRun->dwRefCount (RECORD_SENTINEL when absent, not a DWORD or the
+// sentinel: unknown, never written). When the product is a whole entry of ProductList or
+// UnlistedProducts (any case, any string type), takes it out of them, every other byte kept, and
+// lowers a known count by one unless /NR was given (never below 0). Returns TRUE when released.
+BOOL ReleaseProduct(RUN_STATE* pRun);
+
+// TRUE when the count is 0 and neither list names a product.
+BOOL IsLastReferenceGone(RUN_STATE* pRun);
+
+// Deletes the record, the count last: ReleasingProduct, ProductList, UnlistedProducts, dwEngIDs,
+// Timeout, then Engine, Logs, Incoming and the Path key, then ReferenceCount; each key only when
+// nothing else is left in it, SOFTWARE\Quillmark too.
+void DeleteRecord(RUN_STATE* pRun);
+
+// Without a Path key: finishes a record deletion stopped after it (a ScanEngine key with count 0,
+// no list and no version; an empty SOFTWARE\Quillmark). Anything else is left alone.
+void FinishRecordTail(RUN_STATE* pRun);
+
+// ---------------------------------------------------------------------------------------------
 // The engine directory. Each routine leaves a valid pRun->szEngPath and returns 0, or refuses the
 // directory (reason line, message 6 when not silent, "Invalid ScanEngine Path", End banner) and
 // returns 3, the exit code of the run.
@@ -115,6 +160,10 @@ void WriteEngineSet(RUN_STATE* pRun);
 // 1 when the path is plain single-byte text (the same in the ANSI and OEM code pages, no lead
 // byte), 0 when it is refused as localized.
 BOOL IsSingleBytePath(const char* pszPath);
+
+// The default directory as a run without a stored or given directory takes it, into szEngPath
+// (MAX_PATH); FALSE when a run would refuse it.
+BOOL GetDefaultEngineDir(RUN_STATE* pRun, char* szEngPath);
 
 // First install: from the path argument, else the default directory (which also settles the
 // default product name).
@@ -129,6 +178,24 @@ int ResolveUpdateEngineDir(RUN_STATE* pRun, BOOL* pbFromRecord);
 // ending of an update returns 8 without the End banner).
 int RunFirstInstall(RUN_STATE* pRun);
 int RunUpdate(RUN_STATE* pRun);
+// The removal: release the product, and remove the engine with its last reference. Returns 0, or
+// 2 when files in use are deleted at the next restart.
+int RunRemove(RUN_STATE* pRun);
+
+// ---------------------------------------------------------------------------------------------
+// The package check (/CHECK).
+
+// The exit code of a check that found errors. Bit 29 marks a code as the application's own: no
+// system error number has it (so it is never a free-space query's failure passed on), nor has
+// an exception code (0xC...). Its low byte, 10, is what a Unix shell sees of a Wine process and
+// what 9x batch files see as ERRORLEVEL: none of the program's own codes either.
+#define EXIT_CHECK_ERRORS 0x2000000A
+
+// Checks the package in the current directory as a run would deploy it into the default engine
+// directory, and changes nothing: each finding one line in the log and, when the caller
+// redirected it, on standard output, then a summary. Returns 0 when no error was found,
+// EXIT_CHECK_ERRORS otherwise; the End banner is logged.
+int RunPackageCheck(RUN_STATE* pRun);
 
 // ---------------------------------------------------------------------------------------------
 // Serialisation of concurrent runs.

@@ -4,7 +4,6 @@
 // 95, 98 and ME keep them in WININIT.INI, read anew at every question.
 #include "reboot.h"
 
-#include "install/install.h"
 #include "support/support.h"
 
 #include <io.h>

@@ -219,3 +219,78 @@ BOOL RemoveFileOnReboot(const char* pszExisting, const char* pszTarget)
         return FALSE;
     return AddWinInitRename(pszTarget, NULL);
 }
+
+// TRUE when the restart already deletes pszPath after every replacement that is pending for it:
+// the list's last pair that names the file is its deletion. A second request would be carried
+// out on a file that is no longer there; harmless, but a removal run again must leave the list
+// as one run leaves it.
+static BOOL IsDeletionLastForPath(const char* pszPath)
+{
+    WCHAR wszPath[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, pszPath, -1, wszPath, MAX_PATH))
+        return FALSE;
+    DWORD cch = 0;
+    WCHAR* pwszList = ReadPendingList(&cch, NULL);
+    if (!pwszList)
+        return FALSE;
+    BOOL bDeletedLast = FALSE;
+    for (DWORD i = 0; i < cch && pwszList[i];)
+    {
+        const WCHAR* pwszSource = pwszList + i;
+        i += lstrlenW(pwszList + i) + 1;
+        if (i >= cch)
+            break;
+        const WCHAR* pwszDest = pwszList + i;
+        i += lstrlenW(pwszList + i) + 1;
+        if (pwszDest[0] == L'!')
+            pwszDest++;
+        if (pwszDest[0] == L'\0')
+        {
+            if (IsSamePendingPath(pwszSource, wszPath))
+                bDeletedLast = TRUE;
+        }
+        else if (IsSamePendingPath(pwszDest, wszPath) || IsSamePendingPath(pwszSource, wszPath))
+        {
+            bDeletedLast = FALSE;
+        }
+    }
+    HeapFree(GetProcessHeap(), 0, pwszList);
+    return bDeletedLast;
+}
+
+BOOL DeleteFileOnReboot(const char* pszPath)
+{
+    // The short, upper-case name, as the copy pass names the file in its replacements, so that a
+    // later lookup sees the deletion and the replacements of the one file under one name.
+    char szShort[MAX_PATH];
+    DWORD cchShort = g_pfnGetShortPathNameA(pszPath, szShort, sizeof(szShort));
+    BOOL bShort = cchShort != 0 && cchShort < sizeof(szShort);
+    if (!bShort)
+        WriteLog("DeleteFileOnReboot: GetShortPathName [%s] fail: %d\n", pszPath,
+                 (int)GetLastError());
+    else
+        MbsUpper(szShort);
+    const char* pszName = bShort ? szShort : pszPath;
+    WriteLog("DeleteFileOnReboot: [%s]\n", pszName);
+    if (IsDeletionLastForPath(pszName))
+    {
+        WriteLog("DeleteFileOnReboot: [%s] already pending\n", pszName);
+        return TRUE;
+    }
+    // The system appends the request to its list, after every replacement already pending for
+    // the file: the restart puts a staged copy in place first and then deletes the file.
+    if (g_pfnMoveFileExA(pszName, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
+    {
+        WriteLog("DeleteFileOnReboot: MoveFileEx\n");
+        return TRUE;
+    }
+
+    WriteLog("DeleteFileOnReboot: Win9x\n");
+    // WININIT.INI is read by a DOS program: 8.3 names only.
+    if (!bShort || !AddWinInitDeletion(szShort))
+    {
+        WriteLog("DeleteFileOnReboot: can't write WININIT.INI for [%s]\n", pszName);
+        return FALSE;
+    }
+    return TRUE;
+}

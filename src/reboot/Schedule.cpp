@@ -3,7 +3,6 @@
 // platform's restart-time replacement can read; a target that does not exist yet has none.
 #include "reboot.h"
 
-#include "install/install.h"
 #include "support/support.h"
 
 #include <stdio.h>

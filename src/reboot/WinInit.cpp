@@ -21,66 +21,6 @@ static BOOL GetWinInitPath(char* szPath)
     return TRUE;
 }
 
-BOOL AddWinInitRename(const char* pszSource, const char* pszDest)
-{
-    char szEntry[WININIT_ENTRY_SIZE];
-    int cchEntry =
-        _snprintf(szEntry, sizeof(szEntry), "%s=%s\r\n", pszDest ? pszDest : "NUL", pszSource);
-    // A cut line would name another file than the one meant: refuse it.
-    if (cchEntry < 0 || cchEntry >= (int)sizeof(szEntry))
-        return FALSE;
-    szEntry[cchEntry] = '\0';
-
-    char szPath[MAX_PATH];
-    if (!GetWinInitPath(szPath))
-        return FALSE;
-
-    HANDLE hFile = CreateFileA(szPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return FALSE;
-
-    DWORD dwSizeHigh = 0;
-    // INVALID_FILE_SIZE is also a valid low part: only the error code tells a failure.
-    SetLastError(NO_ERROR);
-    DWORD dwOldSize = GetFileSize(hFile, &dwSizeHigh);
-    // The buffer must hold the old content, a header and the line; a size that cannot be
-    // expressed in 32 bits leaves the file as it is.
-    if ((dwOldSize == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || dwSizeHigh != 0 ||
-        dwOldSize > MAXDWORD - (DWORD)cchEntry - WININIT_RENAME_HEADER_LEN)
-    {
-        CloseHandle(hFile);
-        return FALSE;
-    }
-
-    // The new content is made in memory and written in one piece from the start of the file:
-    // the file grows only as that write lands, so a run stopped at any point leaves the old
-    // content or the new one, never a file grown by zero bytes or half moved.
-    const DWORD cbRoom = dwOldSize + (DWORD)cchEntry + WININIT_RENAME_HEADER_LEN;
-    BYTE* pBuf = (BYTE*)HeapAlloc(GetProcessHeap(), 0, cbRoom);
-    if (!pBuf)
-    {
-        CloseHandle(hFile);
-        return FALSE;
-    }
-    DWORD cbRead = 0;
-    BOOL bWritten = FALSE;
-    if (ReadFile(hFile, pBuf, dwOldSize, &cbRead, NULL) && cbRead == dwOldSize)
-    {
-        DWORD dwNewSize = InsertWinInitLine(pBuf, dwOldSize, szEntry, (DWORD)cchEntry);
-        DWORD cbWritten = 0;
-        if (SetFilePointer(hFile, 0, NULL, FILE_BEGIN) == 0 &&
-            WriteFile(hFile, pBuf, dwNewSize, &cbWritten, NULL) && cbWritten == dwNewSize)
-        {
-            SetEndOfFile(hFile);
-            bWritten = TRUE;
-        }
-    }
-    HeapFree(GetProcessHeap(), 0, pBuf);
-    CloseHandle(hFile);
-    return bWritten;
-}
-
 // The line at pb of the cb bytes left: its length up to its LF or the end.
 static size_t WinInitLineLength(const char* pb, size_t cb)
 {
@@ -97,6 +37,110 @@ static BOOL IsWinInitLine(const char* pb, size_t cb, const char* pszName, const 
     size_t cchValue = strlen(pszValue);
     return cb == cchName + 1 + cchValue && _strnicmp(pb, pszName, cchName) == 0 &&
            pb[cchName] == '=' && _strnicmp(pb + cchName + 1, pszValue, cchValue) == 0;
+}
+
+// TRUE when the content already deletes pszShortPath after every line that renames to it.
+static BOOL IsDeletionLastLine(const char* pb, size_t cb, const char* pszShortPath)
+{
+    size_t cchPath = strlen(pszShortPath);
+    BOOL bDeletedLast = FALSE;
+    size_t cbLine;
+    for (size_t i = 0; i < cb; i += cbLine)
+    {
+        cbLine = WinInitLineLength(pb + i, cb - i);
+        if (IsWinInitLine(pb + i, cbLine, "NUL", pszShortPath))
+            bDeletedLast = TRUE;
+        else if (cbLine > cchPath && pb[i + cchPath] == '=' &&
+                 _strnicmp(pb + i, pszShortPath, cchPath) == 0)
+            bDeletedLast = FALSE;
+    }
+    return bDeletedLast;
+}
+
+// Adds the line szEntry to the [Rename] section: under its header (bAtEnd FALSE) or as its last
+// line (bAtEnd TRUE). With pszUnlessDeleted given, nothing is written when the content already
+// deletes that file last; the result is then 1.
+static BOOL WriteWinInitLine(const char* szEntry, int cchEntry, BOOL bAtEnd,
+                             const char* pszUnlessDeleted)
+{
+    char szPath[MAX_PATH];
+    if (!GetWinInitPath(szPath))
+        return FALSE;
+
+    HANDLE hFile = CreateFileA(szPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return FALSE;
+
+    DWORD dwSizeHigh = 0;
+    // INVALID_FILE_SIZE is also a valid low part: only the error code tells a failure.
+    SetLastError(NO_ERROR);
+    DWORD dwOldSize = GetFileSize(hFile, &dwSizeHigh);
+    // The buffer must hold the old content, a header, a line end and the line; a size that cannot
+    // be expressed in 32 bits leaves the file as it is.
+    if ((dwOldSize == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || dwSizeHigh != 0 ||
+        dwOldSize > MAXDWORD - (DWORD)cchEntry - WININIT_RENAME_HEADER_LEN - 2)
+    {
+        CloseHandle(hFile);
+        return FALSE;
+    }
+
+    // The new content is made in memory and written in one piece from the start of the file:
+    // the file grows only as that write lands, so a run stopped at any point leaves the old
+    // content or the new one, never a file grown by zero bytes or half moved.
+    const DWORD cbRoom = dwOldSize + (DWORD)cchEntry + WININIT_RENAME_HEADER_LEN + 2;
+    BYTE* pBuf = (BYTE*)HeapAlloc(GetProcessHeap(), 0, cbRoom);
+    if (!pBuf)
+    {
+        CloseHandle(hFile);
+        return FALSE;
+    }
+    DWORD cbRead = 0;
+    BOOL bWritten = FALSE;
+    if (ReadFile(hFile, pBuf, dwOldSize, &cbRead, NULL) && cbRead == dwOldSize)
+    {
+        if (pszUnlessDeleted && IsDeletionLastLine((const char*)pBuf, cbRead, pszUnlessDeleted))
+        {
+            bWritten = TRUE;
+        }
+        else
+        {
+            DWORD dwNewSize = bAtEnd ? AppendWinInitLine(pBuf, dwOldSize, szEntry, (DWORD)cchEntry)
+                                     : InsertWinInitLine(pBuf, dwOldSize, szEntry, (DWORD)cchEntry);
+            DWORD cbWritten = 0;
+            if (SetFilePointer(hFile, 0, NULL, FILE_BEGIN) == 0 &&
+                WriteFile(hFile, pBuf, dwNewSize, &cbWritten, NULL) && cbWritten == dwNewSize)
+            {
+                SetEndOfFile(hFile);
+                bWritten = TRUE;
+            }
+        }
+    }
+    HeapFree(GetProcessHeap(), 0, pBuf);
+    CloseHandle(hFile);
+    return bWritten;
+}
+
+BOOL AddWinInitRename(const char* pszSource, const char* pszDest)
+{
+    char szEntry[WININIT_ENTRY_SIZE];
+    int cchEntry =
+        _snprintf(szEntry, sizeof(szEntry), "%s=%s\r\n", pszDest ? pszDest : "NUL", pszSource);
+    // A cut line would name another file than the one meant: refuse it.
+    if (cchEntry < 0 || cchEntry >= (int)sizeof(szEntry))
+        return FALSE;
+    szEntry[cchEntry] = '\0';
+    return WriteWinInitLine(szEntry, cchEntry, FALSE, NULL);
+}
+
+BOOL AddWinInitDeletion(const char* pszShortPath)
+{
+    char szEntry[WININIT_ENTRY_SIZE];
+    int cchEntry = _snprintf(szEntry, sizeof(szEntry), "NUL=%s\r\n", pszShortPath);
+    if (cchEntry < 0 || cchEntry >= (int)sizeof(szEntry))
+        return FALSE;
+    szEntry[cchEntry] = '\0';
+    return WriteWinInitLine(szEntry, cchEntry, TRUE, pszShortPath);
 }
 
 BOOL CompleteLoneRenameLine(const char* pszTarget)

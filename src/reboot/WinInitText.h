@@ -16,3 +16,10 @@
 // WININIT_RENAME_HEADER_LEN bytes; what lies beyond the returned size is left as it was.
 // Returns the size of the new content.
 DWORD InsertWinInitLine(BYTE* pView, DWORD cbOld, const char* pLine, DWORD cchLine);
+
+// Inserts the cchLine bytes at pLine as the last line of the first [Rename] section of the content
+// pView[0, cbOld): in front of the next section header ("[" in a line's first column) or at the
+// end of the content, after closing an open last line with CR LF; after a header appended at the
+// end when the content has none. pView must have room for cbOld + cchLine +
+// WININIT_RENAME_HEADER_LEN + 2 bytes. Returns the size of the new content.
+DWORD AppendWinInitLine(BYTE* pView, DWORD cbOld, const char* pLine, DWORD cchLine);

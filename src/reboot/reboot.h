@@ -47,6 +47,20 @@ BOOL AddWinInitRename(const char* pszSource, const char* pszDest);
 // rename. Returns TRUE when the line was added.
 BOOL CompleteLoneRenameLine(const char* pszTarget);
 
+// Deletes pszPath (a full path; named by its short, upper-case form) at the next restart, after
+// every replacement that is already pending for it, so the restart ends with the file gone and
+// never with a staged copy moved back in: a delayed move to nothing where it works (NT family,
+// appended to the list), otherwise a line "NUL=<short name>" at the end of the [Rename] section of
+// WININIT.INI (95, 98 and ME). A deletion that already comes last for the file is not asked for
+// again. Logs; returns TRUE when the deletion is recorded.
+BOOL DeleteFileOnReboot(const char* pszPath);
+
+// Adds "NUL=<pszShortPath>\r\n" as the last line of the [Rename] section of WININIT.INI (after
+// the lines already there, so after any replacement of the file), unless a deletion line for the
+// file already follows every line that renames to it. Written in one piece under share mode 0
+// as AddWinInitRename is. Returns 1 when the deletion is recorded, 0 when not. Does not log.
+BOOL AddWinInitDeletion(const char* pszShortPath);
+
 // ---------------------------------------------------------------------------------------------
 // Pending-replacement lookup (Pending.cpp).
 

@@ -1,6 +1,8 @@
 // Which Windows we run on. Called once by the entry point; every other step reads g_dwOSType.
 #include "support.h"
 
+DWORD g_dwOSType = OSID_UNKNOWN;
+
 DWORD GetCurrentOSType()
 {
     OSVERSIONINFOA vi;

@@ -59,6 +59,9 @@ BOOL PathExists(const char* pszPath);
 // Returns the platform id (OSID_*) and logs it. Called once per run; others read g_dwOSType.
 DWORD GetCurrentOSType();
 
+// The platform id of the run (OSID_*): OSID_UNKNOWN until the entry point sets it once.
+extern DWORD g_dwOSType;
+
 // ---------------------------------------------------------------------------------------------
 // Multibyte rules of the ANSI code page: see mbcs.h.
 

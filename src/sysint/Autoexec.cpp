@@ -681,3 +681,123 @@ void SetAutoexecLines9x(const char* pszEngPath, const char* pszProductName)
 
     AddMorEngPath9x(pszEngPath);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Removal.
+
+// TRUE when the line's content (its line end taken off) is exactly pszText.
+static BOOL IsLineExactly(const char* pb, size_t cbLine, const char* pszText)
+{
+    size_t cch = ContentLength(pb, cbLine);
+    return cch == strlen(pszText) && memcmp(pb, pszText, cch) == 0;
+}
+
+// Appends the PATH line at pb to pOut without the whole entries pszEntry; the line end and every
+// other byte of the line stay. A line holding NUL bytes or longer than the editor takes is copied
+// as it is: the editor never added to such a line.
+static BOOL AppendPathLineWithout(ByteBuf* pOut, const char* pb, size_t cbLine,
+                                  const char* pszEntry)
+{
+    size_t cchContent = ContentLength(pb, cbLine);
+    char szLine[PATH_LINE_MAX + 1];
+    if (cchContent > PATH_LINE_MAX || memchr(pb, '\0', cchContent) != NULL)
+    {
+        BufAppend(pOut, pb, cbLine);
+        return FALSE;
+    }
+    memcpy(szLine, pb, cchContent);
+    szLine[cchContent] = '\0';
+    DWORD cchNew = RemovePathEntry(szLine, pszEntry);
+    BufAppend(pOut, szLine, cchNew);
+    BufAppend(pOut, pb + cchContent, cbLine - cchContent);
+    return cchNew != cchContent;
+}
+
+int RemoveAutoexecLines9x(const char* pszEngPath)
+{
+    WriteLog("Orvane: Remove AVENGINE - W9X\n");
+    if (!SettleLeftoverWorkFile())
+        return 0;
+    char szOemPath[MAX_PATH];
+    if (!GetOemShortPath(pszEngPath, szOemPath))
+    {
+        WriteLog("Orvane: fail to get short path name from [%s]\n", pszEngPath);
+        return 0;
+    }
+    ByteBuf in;
+    int nLoad = LoadBatchFile(&in);
+    if (nLoad == LOAD_NO_FILE)
+    {
+        WriteLog("Orvane: no C:\\AUTOEXEC.BAT to take our lines from\n");
+        return 1;
+    }
+    if (nLoad != LOAD_OK)
+        return 0;
+
+    char szAvEngine[MAX_PATH + 16];
+    char szProbit[MAX_PATH + 16];
+    char szPathLine[MAX_PATH + 8];
+    char szEntry[MAX_PATH + 2];
+    _snprintf(szAvEngine, sizeof(szAvEngine), "SET AVENGINE=%s", szOemPath);
+    _snprintf(szProbit, sizeof(szProbit), "%s\\PROBIT.EXE", szOemPath);
+    _snprintf(szPathLine, sizeof(szPathLine), "PATH=%s", szOemPath);
+    _snprintf(szEntry, sizeof(szEntry), ";%s", szOemPath);
+    szAvEngine[sizeof(szAvEngine) - 1] = '\0';
+    szProbit[sizeof(szProbit) - 1] = '\0';
+    szPathLine[sizeof(szPathLine) - 1] = '\0';
+    szEntry[sizeof(szEntry) - 1] = '\0';
+
+    ByteBuf out;
+    if (!BufAlloc(&out, in.cb))
+    {
+        BufFree(&in);
+        return 0;
+    }
+    ReadLeadBytes();
+    const size_t cbText = TextLength(in.pb, in.cb);
+    BOOL bPathLineSeen = FALSE;
+    size_t cbLine;
+    for (size_t i = 0; i < cbText; i += cbLine)
+    {
+        const char* pb = in.pb + i;
+        cbLine = LineLength(pb, cbText - i);
+        if (IsLineExactly(pb, cbLine, szAvEngine) || IsLineExactly(pb, cbLine, szProbit))
+        {
+            WriteLog("Orvane: remove line [%.*s] from C:\\AUTOEXEC.BAT\n",
+                     (int)ContentLength(pb, cbLine), pb);
+            continue;
+        }
+        if (!bPathLineSeen && IsPathLine(pb, cbLine))
+        {
+            bPathLineSeen = TRUE;
+            if (IsLineExactly(pb, cbLine, szPathLine))
+            {
+                WriteLog("Orvane: remove line [%s] from C:\\AUTOEXEC.BAT\n", szPathLine);
+                continue;
+            }
+            if (AppendPathLineWithout(&out, pb, cbLine, szEntry))
+                WriteLog("Orvane: remove path [%s] from C:\\AUTOEXEC.BAT\n", szEntry);
+            continue;
+        }
+        BufAppend(&out, pb, cbLine);
+    }
+    BufAppend(&out, in.pb + cbText, in.cb - cbText);
+
+    int nResult = 1;
+    if (!BufEquals(&in, &out))
+    {
+        HANDLE hWork = CreateWorkFile();
+        if (hWork == INVALID_HANDLE_VALUE)
+        {
+            WriteLog("Orvane: fail to create C:\\AUTOEXEC.$$$ error [%d]\n", (int)GetLastError());
+            nResult = 0;
+        }
+        else if (!FillWorkFile(hWork, &out) || !ReplaceBatchByWorkFile())
+        {
+            nResult = 0;
+        }
+    }
+    BufFree(&out);
+    BufFree(&in);
+    return nResult;
+}

@@ -3,7 +3,7 @@
 #include "sysint.h"
 
 #include "companion.h"
-#include "install/install.h"
+#include "support/runmode.h"
 #include "support/support.h"
 
 #include <string.h>

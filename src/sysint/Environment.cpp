@@ -2,7 +2,6 @@
 // on the NT family and ME, in C:\AUTOEXEC.BAT elsewhere.
 #include "sysint.h"
 #include "../RegClass/RegClass.h"
-#include "../install/install.h"
 #include "../support/support.h"
 
 #include <stdio.h>

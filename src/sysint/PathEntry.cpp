@@ -45,3 +45,26 @@ DWORD AppendUniquePathEntry(char* pszValue, DWORD cbValue, const char* pszEntry)
     memcpy(pszValue + cchValue, pszEntry, cchEntry + 1);
     return (DWORD)(cchValue + cchEntry);
 }
+
+DWORD RemovePathEntry(char* pszValue, const char* pszEntry)
+{
+    size_t cchEntry = strlen(pszEntry);
+    if (cchEntry == 0)
+        return (DWORD)strlen(pszValue);
+    // The same recognition as the append above, so that exactly what it added is taken out.
+    char* pszFrom = pszValue;
+    char* pszAt;
+    while ((pszAt = MbsStr(pszFrom, pszEntry)) != NULL)
+    {
+        if (IsWholeEntry(pszAt, cchEntry))
+        {
+            memmove(pszAt, pszAt + cchEntry, strlen(pszAt + cchEntry) + 1);
+            pszFrom = pszValue;
+        }
+        else
+        {
+            pszFrom = pszAt + ((IsDBCSLeadByte((BYTE)*pszAt) && pszAt[1]) ? 2 : 1);
+        }
+    }
+    return (DWORD)strlen(pszValue);
+}

@@ -13,3 +13,8 @@
 // text with its NUL would not fit, the value is left unchanged and a line is logged. Returns the
 // length of the value in bytes, without the NUL.
 DWORD AppendUniquePathEntry(char* pszValue, DWORD cbValue, const char* pszEntry);
+
+// Takes every occurrence of pszEntry (";" and the short path) that AppendUniquePathEntry would
+// recognise as a whole entry out of the PATH text in pszValue; every other byte stays, in order.
+// Returns the new length in bytes, without the NUL.
+DWORD RemovePathEntry(char* pszValue, const char* pszEntry);

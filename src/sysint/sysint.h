@@ -15,8 +15,15 @@
 // outcome; nothing stops the run. An administrator's PATH is never cut or replaced.
 void SetRegistryAndService(const char* pszEngPath, const char* pszProductName);
 
+// Takes back what SetRegistryAndService published for the long engine directory pszEngPath (which
+// must still exist, its short form names our entries): AVENGINE where it names this directory
+// (the OEM form on ME) and the PATH entry as AppendUniquePathEntry recognises it, every other
+// entry, their order and the value's type kept; on 95/98 and an unknown platform through
+// RemoveAutoexecLines9x. Logs every outcome; nothing stops the run.
+void RemoveRegistryAndService(const char* pszEngPath);
+
 // ---------------------------------------------------------------------------------------------
-// The PATH entry: AppendUniquePathEntry (PathEntry.h).
+// The PATH entry: AppendUniquePathEntry and RemovePathEntry (PathEntry.h).
 
 // ---------------------------------------------------------------------------------------------
 // C:\AUTOEXEC.BAT on Windows 95/98.
@@ -65,6 +72,14 @@ int AddMorEngPath9x(const char* pszEngPath);
 // rewrite, the scanner line only when ShouldAddBootScan (pszProductName) says yes. Every outcome
 // is logged; nothing stops the run.
 void SetAutoexecLines9x(const char* pszEngPath, const char* pszProductName);
+
+// Takes the program's lines out of C:\AUTOEXEC.BAT again, through the work file as every edit:
+// the lines "SET AVENGINE=<S>" and "<S>\PROBIT.EXE" as written (S the OEM short path of
+// pszEngPath), the entry ";<S>" of the first PATH line, or that line itself when it is
+// "PATH=<S>" as the editor appends it. Every other byte, the user's lines, their line ends and
+// what follows a Ctrl-Z, stays. A file that would not change is not written. Returns 1 when the
+// batch file holds the result (or there is none), 0 when it could not be read or replaced.
+int RemoveAutoexecLines9x(const char* pszEngPath);
 
 // Fills szOemPath (MAX_PATH) with the short form of pszEngPath in the OEM code page. Returns FALSE
 // and an empty text when the platform gives no short path or one that does not fit.

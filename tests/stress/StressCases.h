@@ -342,6 +342,25 @@ inline std::string PathEntryFault(const std::string& strBefore, const std::strin
     if (cch != strWanted.size())
         return "returned length " + std::to_string(cch) + ", the value holds " +
                std::to_string(strWanted.size());
+
+    // The removal takes exactly the appended entry and every earlier one back out: what stays
+    // is every other entry, in order, byte for byte.
+    if (bFits)
+    {
+        // An entry behind a dangling lead byte has its ";" read as that byte's trail: the append
+        // does not see it as an entry, and neither does the removal.
+        const size_t cchKept = strExpected.size() - strEntry.size();
+        const std::string strKept =
+            MbsIsTrailByte(buf.data(), cchKept) ? strExpected : strExpected.substr(0, cchKept);
+        DWORD cchAfter = RemovePathEntry(buf.data(), strEntry.c_str());
+        const std::string strRemoved(buf.data());
+        if (strRemoved != strKept)
+            return "wrong removal\n  before   [" + strExpected + "]\n  expected [" + strKept +
+                   "]\n  got      [" + strRemoved + "]";
+        if (cchAfter != strKept.size())
+            return "removal returned length " + std::to_string(cchAfter) + ", the value holds " +
+                   std::to_string(strKept.size());
+    }
     return "";
 }
 
@@ -546,6 +565,48 @@ inline std::string ExpectedWinInit(const std::string& strBefore, const std::stri
     return strBefore.substr(0, nInsert) + strLine + strBefore.substr(nInsert);
 }
 
+// The content with strLine added as the last line of the first "[Rename]\r\n" section (before
+// the next line that opens with "[", or at the end after closing an open last line with CR LF),
+// every earlier byte kept; a header and the line at the end when there is none.
+inline std::string ExpectedWinInitAppend(const std::string& strBefore, const std::string& strLine)
+{
+    const std::string strHeader = WININIT_RENAME_HEADER;
+    size_t nHeader = strBefore.find(strHeader);
+    if (nHeader == std::string::npos)
+        return strBefore + strHeader + strLine;
+    size_t nEnd = nHeader + strHeader.size();
+    while (nEnd < strBefore.size() && strBefore[nEnd] != '[')
+    {
+        size_t nLf = strBefore.find('\n', nEnd);
+        nEnd = nLf == std::string::npos ? strBefore.size() : nLf + 1;
+    }
+    std::string strClose = nEnd == strBefore.size() && strBefore[nEnd - 1] != '\n' ? "\r\n" : "";
+    return strBefore.substr(0, nEnd) + strClose + strLine + strBefore.substr(nEnd);
+}
+
+// The same for AppendWinInitLine, in a view with exactly the room it asks for.
+inline std::string WinInitAppendFault(const std::string& strBefore, const std::string& strLine)
+{
+    const size_t cbRoom = strBefore.size() + strLine.size() + WININIT_RENAME_HEADER_LEN + 2;
+    const size_t cbCanary = STRESS_CANARY_BYTES;
+    std::vector<BYTE> view(cbRoom + cbCanary, 0x7F);
+    memcpy(view.data(), strBefore.data(), strBefore.size());
+    DWORD cbNew = AppendWinInitLine(view.data(), (DWORD)strBefore.size(), strLine.data(),
+                                    (DWORD)strLine.size());
+    const std::string strExpected = ExpectedWinInitAppend(strBefore, strLine);
+    if (cbNew != strExpected.size())
+        return "appended: new size " + std::to_string(cbNew) + ", expected " +
+               std::to_string(strExpected.size());
+    if (memcmp(view.data(), strExpected.data(), strExpected.size()) != 0)
+        return "appended: content differs from the model";
+    for (size_t i = cbNew; i < view.size(); i++)
+    {
+        if (view[i] != 0x7F)
+            return "appended: byte " + std::to_string(i) + " beyond the new content was written";
+    }
+    return "";
+}
+
 // Runs InsertWinInitLine on the content strBefore (any bytes, NUL too) in a view with exactly
 // the room it asks for and checks the new content against the model, and that nothing beyond
 // the new content was touched.
@@ -576,7 +637,7 @@ inline std::string WinInitFault(const std::string& strBefore, const std::string&
         if (view[i] != 0x7F)
             return "byte " + std::to_string(i) + " beyond the new content was written";
     }
-    return "";
+    return WinInitAppendFault(strBefore, strLine);
 }
 
 } // namespace stress

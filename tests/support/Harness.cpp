@@ -210,6 +210,17 @@ bool StartPelmora(const std::string& strArgText, const RunOptions& opts, PROCESS
     ZeroMemory(&si, sizeof(si));
     si.cb = sizeof(si);
     ZeroMemory(pPi, sizeof(*pPi));
+    // Standard output redirected as a build script's "> report.txt" does it.
+    HANDLE hStdOut = INVALID_HANDLE_VALUE;
+    if (!opts.strStdOut.empty())
+    {
+        SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+        hStdOut = CreateFileA(opts.strStdOut.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        EXPECT_NE(INVALID_HANDLE_VALUE, hStdOut) << opts.strStdOut;
+        si.dwFlags |= STARTF_USESTDHANDLES;
+        si.hStdOutput = hStdOut;
+    }
     // Right after a process was terminated in its start-up, Wine now and then refuses the next
     // start with ERROR_INTERNAL_ERROR; a moment later it starts. Other errors are the test's.
     BOOL bOk = FALSE;
@@ -218,12 +229,14 @@ bool StartPelmora(const std::string& strArgText, const RunOptions& opts, PROCESS
     {
         if (nTry > 0)
             Sleep(500);
-        bOk = CreateProcessA(PelmoraExePath().c_str(), cmd.data(), NULL, NULL, FALSE, 0, NULL,
-                             strCurDir.c_str(), &si, pPi);
+        bOk = CreateProcessA(PelmoraExePath().c_str(), cmd.data(), NULL, NULL,
+                             hStdOut != INVALID_HANDLE_VALUE, 0, NULL, strCurDir.c_str(), &si, pPi);
         dwError = bOk ? NO_ERROR : GetLastError();
         if (!bOk && dwError != ERROR_INTERNAL_ERROR)
             break;
     }
+    if (hStdOut != INVALID_HANDLE_VALUE)
+        CloseHandle(hStdOut);
     EXPECT_TRUE(bOk) << "CreateProcessA failed, error " << dwError;
     return bOk != FALSE;
 }

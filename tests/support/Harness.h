@@ -55,6 +55,7 @@ struct RunOptions
     std::string strWindows; // Wine version name, "" for the prefix default
     std::string strCurDir;  // current directory of the child; "" for TestDir()
     DWORD dwTimeoutMs = 60000;
+    std::string strStdOut; // a file that receives the child's standard output; "" for none
 };
 
 // Starts Pelmora.exe with exactly strArgText after its quoted full path.

@@ -170,4 +170,70 @@ TEST_F(StressManifest, ASectionReadOnceGivesEveryWalkWhatTheReaderGivesNameByNam
     EXPECT_GT(nReadAtOnce, nCases / 5);
 }
 
+// The package check judges every key with the walk's own tests: the keys it finds walked are
+// exactly the entries a walk hands on, in order and with the same paths, and the keys it finds
+// past the key list are those the section holds beyond what the walk reads.
+BOOL RecordPaths(const MANIFEST_ENTRY* pEntry, void* pContext)
+{
+    *(std::string*)pContext +=
+        std::string(pEntry->szSource) + "|" + pEntry->szTarget + "|" + pEntry->szStaged + "\n";
+    return TRUE;
+}
+
+struct EXAMINATION
+{
+    std::string strWalked;
+    int nPast = 0;
+    int nKeys = 0;
+};
+
+BOOL RecordExamined(const MANIFEST_EXAMINED* pEx, void* pContext)
+{
+    EXAMINATION* p = (EXAMINATION*)pContext;
+    p->nKeys += pEx->bCutName ? 0 : 1;
+    if (pEx->nVerdict == ENTRY_WALKED)
+        RecordPaths(&pEx->entry, &p->strWalked);
+    else if (pEx->nVerdict == ENTRY_PAST_KEY_LIST)
+        p->nPast++;
+    return TRUE;
+}
+
+TEST_F(StressManifest, TheCheckFindsWalkedWhatTheWalkHandsOn)
+{
+    uint32_t uSeed = stress::RunSeed();
+    int nCases = stress::CaseCount(500);
+    int nWithPast = 0;
+    for (int nCase = 0; nCase < nCases; nCase++)
+    {
+        SCOPED_TRACE(stress::CaseTrace(uSeed, nCase));
+        Rng rng(uSeed, (uint32_t)nCase);
+        std::string strManifest =
+            rng.Percent(60) ? PlainManifest(rng) : stress::RandomManifest(rng);
+        ASSERT_TRUE(harness::WriteFileBytes(g_szFileList, strManifest));
+        std::string strEng = m_strDir + "\\eng";
+        for (int nSection = 0; nSection < 3; nSection++)
+        {
+            SCOPED_TRACE(nSection);
+            std::string strWalked;
+            WalkManifestSection(strEng.c_str(), nSection, RecordPaths, &strWalked);
+            EXAMINATION ex;
+            ASSERT_TRUE(ExamineManifestSection(strEng.c_str(), nSection, RecordExamined, &ex));
+            EXPECT_EQ(strWalked, ex.strWalked) << strManifest;
+            char szAll[32767];
+            DWORD cchAll = GetPrivateProfileStringA(GetSectionName(nSection), NULL, "", szAll,
+                                                    sizeof(szAll), g_szFileList);
+            int nAll = 0;
+            for (const char* p = szAll; p < szAll + cchAll && *p; p += strlen(p) + 1)
+                nAll++;
+            EXPECT_EQ(nAll, ex.nKeys);
+            if (ex.nPast)
+                nWithPast++;
+        }
+        DeleteFileA(harness::LogPath().c_str());
+        g_nLogState = -1;
+    }
+    // Key lists past their bound must have come up, or the bound was never compared.
+    EXPECT_GT(nWithPast, 0);
+}
+
 } // namespace

@@ -1,0 +1,356 @@
+// The shared-engine record when a product releases the engine: its entry taken out of the list
+// that holds it, its reference given back, and, after the last one, the record itself deleted.
+// No write of the registry is a transaction, so every step is ordered so that a removal stopped
+// between any two of them is finished exactly by the next run, whichever product starts it.
+#include "install.h"
+#include "../support/support.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static const char s_szEmpty[] = "";
+// Pelmora's own value, present only while a release is under way: the product being released
+// and, after a colon (never part of a name), the count it leaves; no colon when the count stays.
+static const char s_szReleasing[] = "ReleasingProduct";
+static const char* const s_apszLists[] = {"ProductList", "UnlistedProducts"};
+
+// The longest list value a release edits; ProductList is bound to 259 characters by every reader.
+#define LIST_VALUE_SIZE 1024
+
+struct LIST_VALUE
+{
+    BOOL bPresent;
+    DWORD dwType;
+    DWORD cb;                     // the stored bytes
+    BYTE ab[LIST_VALUE_SIZE + 2]; // room for two NULs after them, so the text always ends
+};
+
+static HKEY OpenScanEngineKey(REGSAM sam)
+{
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, REG_SCANENGINE, 0, sam | PELMORA_KEY_VIEW, &hKey) !=
+        ERROR_SUCCESS)
+        return NULL;
+    return hKey;
+}
+
+// Reads a list value as stored, whatever its type. FALSE when it is there but too long to edit.
+static BOOL ReadListValue(const char* pszName, LIST_VALUE* pValue)
+{
+    ZeroMemory(pValue, sizeof(*pValue));
+    HKEY hKey = OpenScanEngineKey(KEY_QUERY_VALUE);
+    if (!hKey)
+        return TRUE;
+    DWORD cb = LIST_VALUE_SIZE;
+    LONG lResult = RegQueryValueExA(hKey, pszName, NULL, &pValue->dwType, pValue->ab, &cb);
+    RegCloseKey(hKey);
+    if (lResult == ERROR_FILE_NOT_FOUND)
+        return TRUE;
+    pValue->bPresent = TRUE;
+    if (lResult != ERROR_SUCCESS)
+    {
+        WriteLog("Orvane: %s in reg can't be read [%d], left as it is\n", pszName, (int)lResult);
+        return FALSE;
+    }
+    pValue->cb = cb;
+    return TRUE;
+}
+
+// The text a list value holds: up to its first NUL, for the string types only. A number or binary
+// data names no product.
+static const char* ListText(const LIST_VALUE* pValue)
+{
+    if (!pValue->bPresent || (pValue->dwType != REG_SZ && pValue->dwType != REG_EXPAND_SZ &&
+                              pValue->dwType != REG_MULTI_SZ))
+        return s_szEmpty;
+    return (const char*)pValue->ab;
+}
+
+// TRUE when the text names a product: anything but bars.
+static BOOL ListNamesProduct(const char* pszText)
+{
+    for (; *pszText; pszText++)
+    {
+        if (*pszText != '|')
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// Takes every whole entry of szProductName ("NAME|" after a bar, any case) out of the value's text,
+// every other byte kept. TRUE when something was taken out.
+static BOOL TakeEntryOut(LIST_VALUE* pValue, const char* szProductName)
+{
+    if (ListText(pValue) == s_szEmpty)
+        return FALSE;
+    char* pszText = (char*)pValue->ab;
+    char szPattern[MAX_PATH + 2];
+    int n = _snprintf(szPattern, sizeof(szPattern), "|%s|", szProductName);
+    if (n < 0 || n >= (int)sizeof(szPattern))
+        return FALSE;
+    MbsUpper(szPattern);
+    BOOL bTaken = FALSE;
+    for (;;)
+    {
+        char szUpper[LIST_VALUE_SIZE + 1];
+        lstrcpynA(szUpper, pszText, sizeof(szUpper));
+        MbsUpper(szUpper);
+        const char* pszAt = MbsStr(szUpper, szPattern);
+        if (!pszAt)
+            break;
+        // Upper-casing keeps every length, so the place is the same in the stored text. The
+        // leading bar stays: it closes the entry before.
+        char* pszCut = pszText + (pszAt - szUpper) + 1;
+        size_t cchCut = (size_t)n - 1;
+        size_t cbTail = pValue->cb - (size_t)(pszCut + cchCut - pszText);
+        memmove(pszCut, pszCut + cchCut, cbTail);
+        pValue->cb -= (DWORD)cchCut;
+        ZeroMemory(pValue->ab + pValue->cb, sizeof(pValue->ab) - pValue->cb);
+        bTaken = TRUE;
+    }
+    // Nothing but bars left: the list holds no product and is written empty.
+    if (bTaken && !ListNamesProduct(pszText) && strlen(pszText) + 1 >= pValue->cb)
+    {
+        pValue->ab[0] = '\0';
+        pValue->cb = pValue->dwType == REG_MULTI_SZ ? 2 : 1;
+        pValue->ab[1] = '\0';
+    }
+    return bTaken;
+}
+
+static void WriteListValue(const char* pszName, const LIST_VALUE* pValue)
+{
+    HKEY hKey = OpenScanEngineKey(KEY_SET_VALUE);
+    if (!hKey)
+        return;
+    RegSetValueExA(hKey, pszName, 0, pValue->dwType, pValue->ab, pValue->cb);
+    RegCloseKey(hKey);
+}
+
+// TRUE when either list holds szProductName as a whole entry, in any case, whatever the value's
+// string type.
+static BOOL IsProductListed(const char* szProductName)
+{
+    char szPattern[MAX_PATH + 2];
+    int n = _snprintf(szPattern, sizeof(szPattern), "|%s|", szProductName);
+    if (n < 0 || n >= (int)sizeof(szPattern))
+        return FALSE;
+    MbsUpper(szPattern);
+    for (const char* pszList : s_apszLists)
+    {
+        static LIST_VALUE s_Value;
+        ReadListValue(pszList, &s_Value);
+        char szUpper[LIST_VALUE_SIZE + 1];
+        lstrcpynA(szUpper, ListText(&s_Value), sizeof(szUpper));
+        WriteLog("Orvane: Check Name[%s] in %s[%s]\n", szProductName, pszList, szUpper);
+        MbsUpper(szUpper);
+        if (MbsStr(szUpper, szPattern))
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// Takes the product out of both lists, each written only when it changed.
+static BOOL TakeOutOfLists(const char* szProductName)
+{
+    BOOL bTaken = FALSE;
+    for (const char* pszList : s_apszLists)
+    {
+        static LIST_VALUE s_Value;
+        if (ReadListValue(pszList, &s_Value) && TakeEntryOut(&s_Value, szProductName))
+        {
+            WriteListValue(pszList, &s_Value);
+            WriteLog("Orvane: Remove ProdName[%s] from %s\n", szProductName, pszList);
+            bTaken = TRUE;
+        }
+    }
+    return bTaken;
+}
+
+BOOL IsRecordPresent()
+{
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, REG_SCANENGINE_PATH, 0, KEY_ALL_ACCESS | PELMORA_KEY_VIEW,
+                      &hKey) != ERROR_SUCCESS)
+        return FALSE;
+    RegCloseKey(hKey);
+    return TRUE;
+}
+
+void FinishStoppedRelease(RUN_STATE* pRun)
+{
+    RegBaseKeyClass* pReg = pRun->pReg;
+    pReg->SetBasePath(REG_SCANENGINE);
+    char szMark[MAX_PATH];
+    if (pReg->GetString(s_szEmpty, s_szEmpty, s_szReleasing, s_szEmpty, szMark, sizeof(szMark)) !=
+            ERROR_SUCCESS ||
+        szMark[0] == '\0')
+        return;
+    WriteLog("Orvane: finish the release of [%s] stopped before\n", szMark);
+    char* pszColon = strrchr(szMark, ':');
+    if (pszColon)
+    {
+        *pszColon = '\0';
+        DWORD dwCount = (DWORD)strtoul(pszColon + 1, NULL, 10);
+        pReg->SetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", dwCount);
+        WriteLog("Orvane: set ref count to [%d]\n", (int)dwCount);
+    }
+    TakeOutOfLists(szMark);
+    pReg->DeleteValue(REG_SCANENGINE, s_szReleasing);
+}
+
+BOOL ReleaseProduct(RUN_STATE* pRun)
+{
+    RegBaseKeyClass* pReg = pRun->pReg;
+    pReg->SetBasePath(REG_SCANENGINE);
+    // An absent count, one that is not a number, and the sentinel itself are unknown, not 0.
+    pRun->dwRefCount = pReg->GetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", RECORD_SENTINEL);
+    if (pRun->dwRefCount == RECORD_SENTINEL)
+        WriteLog("Orvane: Invalid reference count [%d], keep it\n", RECORD_SENTINEL);
+    else
+        WriteLog("Orvane: Current ReferenceCount is [(%d)]\n", (int)pRun->dwRefCount);
+
+    if (!IsProductListed(pRun->szProductName))
+    {
+        WriteLog("Orvane: ProdName[%s] not registered, nothing to release\n", pRun->szProductName);
+        return FALSE;
+    }
+
+    DWORD dwNew = pRun->dwRefCount;
+    BOOL bLower = pRun->bAddRefCount && dwNew != RECORD_SENTINEL && dwNew > 0;
+    if (!pRun->bAddRefCount)
+        WriteLog("Orvane: Don't change reference count because of /nr switch\n");
+    if (bLower)
+        dwNew--;
+
+    // The intent first: a run stopped after it is finished by the next run, which writes the same
+    // count and list again and neither counts the product twice nor loses its reference.
+    char szMark[MAX_PATH + 16];
+    if (bLower)
+        _snprintf(szMark, sizeof(szMark), "%s:%lu", pRun->szProductName, (unsigned long)dwNew);
+    else
+        _snprintf(szMark, sizeof(szMark), "%s", pRun->szProductName);
+    szMark[sizeof(szMark) - 1] = '\0';
+    pReg->SetString(s_szEmpty, s_szEmpty, s_szReleasing, szMark);
+    if (bLower)
+    {
+        WriteLog("Orvane: the current reference count in the registry is [%d] and going to be "
+                 "[%d]\n",
+                 (int)pRun->dwRefCount, (int)dwNew);
+        pReg->SetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", dwNew);
+        WriteLog("Orvane: set ref count to [%d]\n", (int)dwNew);
+        pRun->dwRefCount = dwNew;
+    }
+    TakeOutOfLists(pRun->szProductName);
+    pReg->DeleteValue(REG_SCANENGINE, s_szReleasing);
+    return TRUE;
+}
+
+BOOL IsLastReferenceGone(RUN_STATE* pRun)
+{
+    if (pRun->dwRefCount != 0)
+        return FALSE;
+    for (const char* pszList : s_apszLists)
+    {
+        static LIST_VALUE s_Value;
+        if (!ReadListValue(pszList, &s_Value) || ListNamesProduct(ListText(&s_Value)))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// Counts the values and subkeys of a key; FALSE when it cannot be opened.
+static BOOL CountKeyContent(const char* pszKey, DWORD* pcValues, DWORD* pcSubKeys)
+{
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_QUERY_VALUE | PELMORA_KEY_VIEW, &hKey) !=
+        ERROR_SUCCESS)
+        return FALSE;
+    *pcValues = 0;
+    *pcSubKeys = 0;
+    LONG lResult = RegQueryInfoKeyA(hKey, NULL, NULL, NULL, pcSubKeys, NULL, NULL, pcValues, NULL,
+                                    NULL, NULL, NULL);
+    RegCloseKey(hKey);
+    return lResult == ERROR_SUCCESS;
+}
+
+// Deletes the key pszName below pszParent when it holds no more than cKeep values and no
+// subkey (the caller knows which value that is); a key with anything else in it stays.
+static void DeleteKeyIfEmpty(RUN_STATE* pRun, const char* pszParent, const char* pszName,
+                             DWORD cKeep)
+{
+    char szKey[MAX_PATH];
+    _snprintf(szKey, sizeof(szKey), "%s\\%s", pszParent, pszName);
+    szKey[sizeof(szKey) - 1] = '\0';
+    DWORD cValues, cSubKeys;
+    if (!CountKeyContent(szKey, &cValues, &cSubKeys))
+        return;
+    if (cValues > cKeep || cSubKeys != 0)
+    {
+        WriteLog("Orvane: [%s] holds other data, kept\n", szKey);
+        return;
+    }
+    pRun->pReg->SetBasePath(pszParent);
+    if (pRun->pReg->DeleteKeyTree(s_szEmpty, pszName) == 1)
+        WriteLog("Orvane: Remove key [%s]\n", szKey);
+}
+
+// The end of a record deletion: ReferenceCount, the key that holds it and SOFTWARE\Quillmark.
+// The count goes with its key in one deletion where nothing else is left, so no state is ever
+// left in which the key is there without the count that marks it as ours.
+static void DeleteRecordTail(RUN_STATE* pRun)
+{
+    DWORD cValues, cSubKeys;
+    if (CountKeyContent(REG_SCANENGINE, &cValues, &cSubKeys))
+    {
+        if (cValues <= 1 && cSubKeys == 0)
+            DeleteKeyIfEmpty(pRun, REG_QUILLMARK, "ScanEngine", 1);
+        else if (pRun->pReg->DeleteValue(REG_SCANENGINE, "ReferenceCount") == ERROR_SUCCESS)
+            WriteLog("Orvane: Remove ReferenceCount\n");
+    }
+    DeleteKeyIfEmpty(pRun, "SOFTWARE", "Quillmark", 0);
+}
+
+void DeleteRecord(RUN_STATE* pRun)
+{
+    RegBaseKeyClass* pReg = pRun->pReg;
+    // The count stays to the end: with the Path key still there, a record of count 0 and no
+    // products is what tells the next run to finish this removal.
+    static const char* const s_apszValues[] = {"ReleasingProduct", "ProductList",
+                                               "UnlistedProducts", "dwEngIDs", "Timeout"};
+    for (const char* pszValue : s_apszValues)
+    {
+        if (pReg->DeleteValue(REG_SCANENGINE, pszValue) == ERROR_SUCCESS)
+            WriteLog("Orvane: Remove %s\n", pszValue);
+    }
+    static const char* const s_apszPathValues[] = {"Engine", "Logs", "Incoming"};
+    for (const char* pszValue : s_apszPathValues)
+    {
+        if (pReg->DeleteValue(REG_SCANENGINE_PATH, pszValue) == ERROR_SUCCESS)
+            WriteLog("Orvane: Remove %s\n", pszValue);
+    }
+    DeleteKeyIfEmpty(pRun, REG_SCANENGINE, "Path", 0);
+    DeleteRecordTail(pRun);
+}
+
+void FinishRecordTail(RUN_STATE* pRun)
+{
+    // What a removal stopped after the Path key leaves: the count of 0 with no product and no
+    // r80 version, or an empty SOFTWARE\Quillmark. Any other content is not ours to touch.
+    DWORD cValues, cSubKeys;
+    if (CountKeyContent(REG_SCANENGINE, &cValues, &cSubKeys))
+    {
+        RegBaseKeyClass* pReg = pRun->pReg;
+        pReg->SetBasePath(REG_SCANENGINE);
+        char szVersion[64];
+        pReg->GetString(s_szEmpty, s_szEmpty, "version", s_szEmpty, szVersion, sizeof(szVersion));
+        DWORD dwCount = pReg->GetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", RECORD_SENTINEL);
+        if (dwCount != 0 || szVersion[0] != '\0' ||
+            pReg->ValueExists(s_szEmpty, "ProductList", NULL) ||
+            pReg->ValueExists(s_szEmpty, "UnlistedProducts", NULL))
+            return;
+        WriteLog("Orvane: finish the removal of the record stopped before\n");
+    }
+    DeleteRecordTail(pRun);
+}

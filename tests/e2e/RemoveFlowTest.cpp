@@ -1,0 +1,391 @@
+// The removal flow of the real process (/REMOVE): two products release the engine one after the
+// other on the NT family and on 98, a DLL in use deleted by the restart, records whose engine
+// must stay (an unknown count, an r80 installation), and the arguments the mode refuses.
+#include "FlowSupport.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using namespace flow;
+using harness::HasMessage;
+using harness::LastRunMessages;
+using harness::RunOptions;
+
+namespace
+{
+
+const char s_szRemoved[] = "Orvane: Remove completes, not to reboot\n";
+const char s_szRemovedReboot[] = "Orvane: Remove completes, but NEED_REBOOT\n";
+const char s_szKept[] = "Orvane: Engine still referenced, nothing removed\n";
+const char s_szNoRecord[] = "Orvane: No ScanEngine record, nothing to remove\n";
+const char s_szUserAutoexec[] = "@ECHO OFF\r\nREM the user's own lines\r\n"
+                                "PATH=C:\\WINDOWS;C:\\WINDOWS\\COMMAND\r\n"
+                                "SET TEMP=C:\\TEMP\r\n";
+
+class RemoveFlow : public FlowTest
+{
+  protected:
+    void SetUp() override
+    {
+        FlowTest::SetUp();
+        m_strPackage = SamplePackage("pkg");
+        m_strEng = harness::TestDir() + "\\eng";
+    }
+    // A reset machine for pszWindows ("winxp" or "win98": delayed moves refused, the user's
+    // AUTOEXEC.BAT).
+    void ResetFor(const char* pszWindows)
+    {
+        m_strWindows = pszWindows;
+        m_b9x = m_strWindows == "win98";
+        harness::ResetState();
+        harness::DeleteTree(m_strEng);
+        SetRecordView(pszWindows);
+        if (m_b9x)
+        {
+            RefuseDelayedMoves();
+            ASSERT_TRUE(harness::WriteFileBytes("C:\\AUTOEXEC.BAT", s_szUserAutoexec));
+        }
+    }
+    DWORD Run(const std::string& strText, const std::string& strPackage = std::string())
+    {
+        RunOptions opts;
+        opts.strWindows = m_strWindows;
+        opts.strCurDir = strPackage.empty() ? m_strPackage : strPackage;
+        return harness::RunPelmora(strText, opts);
+    }
+    std::string LastLine()
+    {
+        std::vector<std::string> msgs = LastRunMessages();
+        EXPECT_GE(msgs.size(), 2u);
+        EXPECT_EQ(s_szEnd, msgs.back());
+        return msgs.size() >= 2 ? msgs.end()[-2] : std::string();
+    }
+    // What the engine leaves in the environment, as the install wrote it.
+    std::string Environment()
+    {
+        if (m_b9x)
+            return harness::ReadFileBytes("C:\\AUTOEXEC.BAT");
+        return EnvStr(s_szNtEnvKey, "PATH") + "|" + EnvStr(s_szNtEnvKey, "AVENGINE");
+    }
+    PlatformGroup Group() const
+    {
+        return m_b9x ? Group9x : GroupNt;
+    }
+
+    std::string m_strPackage, m_strEng, m_strWindows;
+    bool m_b9x = false;
+};
+
+// Install A, install B, remove A, remove B: the engine stays for B, then everything of ours goes
+// and every byte of the user's stays.
+TEST_F(RemoveFlow, TwoProductsReleaseTheEngineAndTheLastRemovesEverythingOfOurs)
+{
+    REQUIRE_WINE();
+    for (const char* pszWindows : {"winxp", "win98"})
+    {
+        SCOPED_TRACE(pszWindows);
+        ResetFor(pszWindows);
+        DWORD dwPathType = REG_NONE;
+        std::string strPathBefore;
+        EnvValue(s_szNtEnvKey, "PATH", &strPathBefore, &dwPathType);
+
+        ASSERT_EQ(0u, Run("/PROD:A /PATH:" + m_strEng));
+        ASSERT_EQ(0u, Run("/PROD:B"));
+        std::vector<std::string> installed = DirNames(m_strEng);
+        ASSERT_EQ(ExpectedEngineFiles(3, Group()), installed);
+        std::string strShort = harness::ShortName(m_strEng);
+
+        // The user's own entries after ours, and the files of a scanner and a user.
+        std::string strUserEnv;
+        if (m_b9x)
+        {
+            strUserEnv = "SET USER=1\r\n";
+            std::string strBatch = harness::ReadFileBytes("C:\\AUTOEXEC.BAT");
+            ASSERT_NE(std::string::npos, strBatch.find(";" + strShort + "\r\n")) << strBatch;
+            ASSERT_TRUE(harness::WriteFileBytes("C:\\AUTOEXEC.BAT", strBatch + strUserEnv));
+        }
+        else
+        {
+            strUserEnv = ";C:\\USER2";
+            std::string strPath = EnvStr(s_szNtEnvKey, "PATH");
+            ASSERT_EQ(strPathBefore + ";" + strShort, strPath);
+            harness::SetMachineValue(s_szNtEnvKey, "PATH", dwPathType,
+                                     (strPath + strUserEnv).c_str(),
+                                     (DWORD)(strPath.size() + strUserEnv.size() + 1));
+        }
+        std::string strEnvAfterInstall = Environment();
+
+        // A removes: its entry and its reference go, nothing else.
+        EXPECT_EQ(0u, Run("/REMOVE /PROD:a"));
+        EXPECT_EQ(s_szKept, LastLine());
+        EXPECT_EQ("|B|", RecStr(s_szKey, "ProductList"));
+        EXPECT_EQ(1u, RecDword("ReferenceCount"));
+        EXPECT_EQ(installed, DirNames(m_strEng));
+        EXPECT_EQ(strEnvAfterInstall, Environment());
+        // Removed twice: the second finds A in no list and changes nothing.
+        EXPECT_EQ(0u, Run("/REMOVE /PROD:A"));
+        EXPECT_TRUE(HasMessage(LastRunMessages(),
+                               "Orvane: ProdName[A] not registered, nothing to release\n"));
+        EXPECT_EQ("|B|", RecStr(s_szKey, "ProductList"));
+        EXPECT_EQ(1u, RecDword("ReferenceCount"));
+
+        ASSERT_TRUE(harness::WriteFileBytes(m_strEng + "\\user.txt", "the user's"));
+        ASSERT_TRUE(harness::WriteFileBytes(m_strEng + "\\Logs\\scan.log", "a scanner's log"));
+
+        // B held the last reference: the engine goes.
+        EXPECT_EQ(0u, Run("/REMOVE /PROD:B"));
+        EXPECT_EQ(s_szRemoved, LastLine());
+        EXPECT_EQ((std::vector<std::string>{"logs", "user.txt"}), DirNames(m_strEng));
+        EXPECT_EQ((std::vector<std::string>{"scan.log"}), DirNames(m_strEng + "\\Logs"));
+        EXPECT_FALSE(KeyExists("SOFTWARE\\Quillmark"));
+        if (m_b9x)
+        {
+            EXPECT_EQ(std::string(s_szUserAutoexec) + strUserEnv,
+                      harness::ReadFileBytes("C:\\AUTOEXEC.BAT"));
+            EXPECT_FALSE(harness::FileExists("C:\\AUTOEXEC.$$$"));
+        }
+        else
+        {
+            std::string strPath;
+            DWORD dwType = REG_NONE;
+            ASSERT_TRUE(EnvValue(s_szNtEnvKey, "PATH", &strPath, &dwType));
+            EXPECT_EQ(strPathBefore + strUserEnv, strPath);
+            EXPECT_EQ(dwPathType, dwType);
+            EXPECT_FALSE(EnvValue(s_szNtEnvKey, "AVENGINE", &strPath));
+        }
+        std::string strEnvRemoved = Environment();
+
+        // Removed again, by the same product or another: there is no record, nothing changes.
+        for (const char* pszText : {"/REMOVE /PROD:B", "/remove /NR /prod:c"})
+        {
+            EXPECT_EQ(0u, Run(pszText));
+            EXPECT_EQ(s_szNoRecord, LastLine());
+            EXPECT_EQ((std::vector<std::string>{"logs", "user.txt"}), DirNames(m_strEng));
+            EXPECT_EQ(strEnvRemoved, Environment());
+            EXPECT_FALSE(KeyExists("SOFTWARE\\Quillmark"));
+        }
+    }
+}
+
+// The last product removed while a scanner holds the engine DLL, over a replacement that an
+// update left pending for it: code 2, and the restart ends with the DLL gone, not with the staged
+// copy put back in its place.
+TEST_F(RemoveFlow, DllInUseIsDeletedAtTheRestartAfterItsPendingReplacement)
+{
+    REQUIRE_WINE();
+    for (const char* pszWindows : {"winxp", "win98"})
+    {
+        SCOPED_TRACE(pszWindows);
+        ResetFor(pszWindows);
+        std::string strDll = m_strEng + "\\Osk32dll.dll";
+        ASSERT_EQ(0u, Run("/PROD:A /PATH:" + m_strEng));
+        {
+            HeldFile held(strDll);
+            ASSERT_TRUE(held.IsHeld());
+            ASSERT_EQ(2u, Run("/PROD:B", NewerOskaPackage("newpkg")));
+            ASSERT_TRUE(harness::FileExists(strDll + "000"));
+            EXPECT_EQ(0u, Run("/REMOVE /PROD:A"));
+            EXPECT_EQ(2u, Run("/REMOVE /PROD:B"));
+        }
+        std::vector<std::string> msgs = LastRunMessages();
+        ASSERT_GE(msgs.size(), 2u);
+        EXPECT_EQ(s_szRemovedReboot, msgs.end()[-2]);
+        EXPECT_TRUE(harness::FileExists(strDll));
+        EXPECT_FALSE(harness::FileExists(strDll + "000"));
+        EXPECT_FALSE(KeyExists("SOFTWARE\\Quillmark"));
+        if (m_b9x)
+        {
+            std::string strWinInit = harness::ReadFileBytes(harness::WinInitPath());
+            std::string strShortDll = harness::ShortUpper(strDll);
+            size_t nRename = strWinInit.find(strShortDll + "=");
+            size_t nDelete = strWinInit.rfind("NUL=" + strShortDll + "\r\n");
+            ASSERT_NE(std::string::npos, nRename) << strWinInit;
+            ASSERT_NE(std::string::npos, nDelete) << strWinInit;
+            EXPECT_LT(nRename, nDelete) << strWinInit;
+        }
+        else
+        {
+            // The deletion is the last request naming the DLL, after its replacement.
+            std::vector<std::string> pending = harness::ReadPendingRenames();
+            std::string strName = "\\??\\" + harness::ShortUpper(strDll);
+            ASSERT_GE(pending.size(), 6u);
+            EXPECT_EQ(strName, pending.end()[-2]);
+            EXPECT_EQ("", pending.end()[-1]);
+            EXPECT_NE(pending.end(), std::find(pending.begin(), pending.end() - 2, strName));
+        }
+
+        ASSERT_TRUE(harness::Restart());
+        EXPECT_FALSE(harness::FileExists(strDll));
+        EXPECT_FALSE(harness::FileExists(strDll + "000"));
+        EXPECT_TRUE(DirNames(m_strEng).empty())
+            << "the engine directory is empty after the restart";
+    }
+}
+
+TEST_F(RemoveFlow, NonSilentRemovalShowsItsOutcome)
+{
+    REQUIRE_WINE();
+    ResetFor("winxp");
+    ASSERT_EQ(0u, Run("/PROD:A /PATH:" + m_strEng));
+    ASSERT_EQ(0u, Run("/PROD:B"));
+    struct
+    {
+        const char* pszText;
+        const char* pszMessage;
+        const char* pszShot;
+    } cases[] = {
+        {"/REMOVE /NS /PROD:A",
+         "The product no longer uses the shared scan engine. Other products still use it, so it "
+         "stays.",
+         "remove-released"},
+        {"/REMOVE /NS /PROD:C",
+         "The product does not use the shared scan engine, nothing is removed.", "remove-nothing"},
+        {"/REMOVE /NS /PROD:B", "The shared scan engine is removed.", "remove-removed"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszText);
+        RunOptions opts;
+        opts.strWindows = m_strWindows;
+        opts.strCurDir = m_strPackage;
+        PROCESS_INFORMATION pi;
+        ASSERT_TRUE(harness::StartPelmora(c.pszText, opts, &pi));
+        EXPECT_EQ(c.pszMessage, ReadResultMessage(pi, c.pszShot));
+        EXPECT_EQ(0u, harness::WaitForExit(&pi, 30000));
+        std::string strLog;
+        for (const std::string& str : LastRunMessages())
+            strLog += str;
+        EXPECT_TRUE(HasMessage(LastRunMessages(), "Orvane: Non Silent Mode\n")) << strLog;
+    }
+}
+
+// Records whose engine must stay whatever the count says: the product is released, and no file,
+// environment entry or record key is deleted.
+TEST_F(RemoveFlow, UnknownCountOrR80RecordReleasesTheProductAndDeletesNothing)
+{
+    REQUIRE_WINE();
+    struct
+    {
+        const char* pszCase;
+        DWORD dwType; // REG_NONE: ReferenceCount deleted
+        std::string strCount;
+        const char* pszVersion;
+        const char* pszCountAfter; // "": absent
+    } cases[] = {
+        {"count 9999", REG_DWORD, std::string("\x0F\x27\0\0", 4), nullptr, "9999"},
+        {"count absent", REG_NONE, "", nullptr, ""},
+        {"count a string", REG_SZ, std::string("1\0", 2), nullptr, ""},
+        {"r80 record", REG_DWORD, std::string("\x01\0\0\0", 4), "8.0", "0"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        ResetFor("winxp");
+        ASSERT_EQ(0u, Run("/PROD:A /PATH:" + m_strEng));
+        if (c.dwType == REG_NONE)
+            harness::DeleteMachineValue(s_szKey, "ReferenceCount");
+        else
+            harness::SetMachineValue(s_szKey, "ReferenceCount", c.dwType, c.strCount.data(),
+                                     (DWORD)c.strCount.size());
+        if (c.pszVersion)
+            harness::SetMachineString(s_szKey, "version", c.pszVersion);
+        std::vector<std::string> files = DirNames(m_strEng);
+        std::string strEnv = Environment();
+
+        EXPECT_EQ(0u, Run("/REMOVE /PROD:A"));
+        EXPECT_EQ("", RecStr(s_szKey, "ProductList"));
+        if (c.pszCountAfter[0])
+            EXPECT_EQ((DWORD)atoi(c.pszCountAfter), RecDword("ReferenceCount"));
+        EXPECT_EQ(m_strEng, RecStr(s_szPathKey, "Engine"));
+        EXPECT_EQ(60u, RecDword("Timeout"));
+        EXPECT_EQ(files, DirNames(m_strEng));
+        EXPECT_EQ(strEnv, Environment());
+        EXPECT_FALSE(HasMessage(LastRunMessages(), "Orvane: Last reference released, remove the "
+                                                   "engine\n"));
+    }
+}
+
+// Faults a removal may meet: a manifest whose names would reach outside the engine directory,
+// a read-only engine file, a list stored as another string type, an environment that is not
+// ours. Only our files and entries go; everything else stays byte for byte.
+TEST_F(RemoveFlow, FaultsTakeOnlyWhatIsOurs)
+{
+    REQUIRE_WINE();
+    ResetFor("winxp");
+    ASSERT_EQ(0u, Run("/PROD:A /PATH:" + m_strEng));
+    ASSERT_EQ(0u, Run("/PROD:B"));
+
+    // The same package with names that a manifest must never make a removal reach.
+    std::string strHostile = SamplePackage("hostile");
+    std::string strList = harness::ReadFileBytes(strHostile + "\\FileList.ini");
+    size_t nFiles = strList.find("[FILES]");
+    ASSERT_NE(std::string::npos, nFiles);
+    strList.insert(strList.find('\n', nFiles) + 1,
+                   "7=..\\outside.txt\r\n8=sub\\inner.txt\r\n9=NUL\r\n10=" + harness::TestDir() +
+                       "\\victim.txt\r\n11=*.dll\r\n12=Logs\r\n");
+    ASSERT_TRUE(harness::WriteFileBytes(strHostile + "\\FileList.ini", strList));
+    for (const std::string& strPath :
+         {harness::TestDir() + "\\outside.txt", harness::TestDir() + "\\victim.txt"})
+        ASSERT_TRUE(harness::WriteFileBytes(strPath, "not ours"));
+    ASSERT_TRUE(CreateDirectoryA((m_strEng + "\\sub").c_str(), NULL));
+    ASSERT_TRUE(harness::WriteFileBytes(m_strEng + "\\sub\\inner.txt", "not ours"));
+    ASSERT_TRUE(SetFileAttributesA((m_strEng + "\\Brin.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+
+    // The list as an expandable string, AVENGINE naming another directory.
+    harness::SetMachineValue(s_szKey, "ProductList", REG_EXPAND_SZ, "|A|B|", 6);
+    harness::SetMachineValue(s_szNtEnvKey, "AVENGINE", REG_SZ, "C:\\OTHER", 9);
+
+    EXPECT_EQ(0u, Run("/REMOVE /PROD:A", strHostile));
+    DWORD dwType = REG_NONE;
+    std::string strValue;
+    ASSERT_TRUE(harness::ReadMachineValue(s_szKey, "ProductList", &dwType, &strValue));
+    EXPECT_EQ((DWORD)REG_EXPAND_SZ, dwType);
+    EXPECT_EQ(std::string("|B|\0", 4), strValue);
+
+    EXPECT_EQ(0u, Run("/REMOVE /PROD:B", strHostile));
+    std::vector<std::string> msgs = LastRunMessages();
+    EXPECT_TRUE(HasMessage(msgs, "Orvane: file [sub\\inner.txt] in Common Section section is not a "
+                                 "plain file name, not removed\n"));
+    EXPECT_TRUE(HasMessage(msgs, "Orvane: AVENGINE [C:\\OTHER] names another directory, left\n"));
+    EXPECT_EQ((std::vector<std::string>{"sub"}), DirNames(m_strEng));
+    EXPECT_EQ("not ours", harness::ReadFileBytes(m_strEng + "\\sub\\inner.txt"));
+    EXPECT_EQ("not ours", harness::ReadFileBytes(harness::TestDir() + "\\outside.txt"));
+    EXPECT_EQ("not ours", harness::ReadFileBytes(harness::TestDir() + "\\victim.txt"));
+    EXPECT_EQ("C:\\OTHER", EnvStr(s_szNtEnvKey, "AVENGINE"));
+    EXPECT_EQ(m_strPathBefore, EnvStr(s_szNtEnvKey, "PATH"));
+    EXPECT_FALSE(KeyExists("SOFTWARE\\Quillmark"));
+}
+
+// The arguments of the mode: /PROD: required, no engine switch, no /PATH:, the manifest present.
+TEST_F(RemoveFlow, ArgumentsItRefuses)
+{
+    ResetFor("winxp");
+    struct
+    {
+        const char* pszText;
+        bool bPackage;
+        DWORD dwExit;
+        const char* pszLine; // a line of the log, nullptr for none
+    } cases[] = {
+        {"/REMOVE", true, 5, nullptr},
+        {"/REMOVE /I /PROD:A", true, 5, "Orvane: /REMOVE takes no engine switch\n"},
+        {"/REMOVE /PROD:A /PATH:C:\\Eng", true, 5, "Orvane: /REMOVE takes no /PATH [C:\\Eng]\n"},
+        {"/REMOVE /PROD:A:B", true, 5, "Orvane: invalid product name [A:B]\n"},
+        {"/REMOVE /PROD:A", false, 4, nullptr},
+        {"/rEmOvE /NR /PROD:A", true, 0, s_szNoRecord},
+    };
+    std::string strEmpty = harness::MakePackageDir("empty", false);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszText);
+        EXPECT_EQ(c.dwExit, Run(c.pszText, c.bPackage ? m_strPackage : strEmpty));
+        std::vector<std::string> msgs = LastRunMessages();
+        EXPECT_TRUE(HasMessage(msgs, "Orvane: Agr: REMOVE\n"));
+        if (c.pszLine)
+            EXPECT_TRUE(HasMessage(msgs, c.pszLine));
+        EXPECT_FALSE(KeyExists("SOFTWARE\\Quillmark"));
+    }
+}
+
+} // namespace
