@@ -1,6 +1,8 @@
-# Checks the release archive of the 32-bit program: exactly the program, the sample manifest and
-# the notes for setup authors, each byte for byte as built or committed; the program a 32-bit
-# executable whose version block carries the version in the archive's name.
+# Checks the release archive of the 32-bit program: exactly the program, the notes for setup
+# authors, the sample package (FileList.ini and every file it names) and the product setup
+# samples, each byte for byte as built or committed; the program a stripped 32-bit executable
+# whose version block carries the version in the archive's name, its debug information in a file
+# beside the archive that the program's debug link names.
 #   cmake -DARCHIVE=zip -DBIN=dir -DSOURCE=dir -DVERSION=x.y.z.w -DWORK=dir -P CheckArchive.cmake
 set(failures 0)
 macro(fail message)
@@ -21,15 +23,37 @@ if(NOT rc EQUAL 0)
   fail("cannot unpack ${ARCHIVE}")
 endif()
 
-file(GLOB_RECURSE entries LIST_DIRECTORIES true RELATIVE "${WORK}" "${WORK}/*")
+# The package: the manifest and every file its sections name.
+file(STRINGS "${SOURCE}/sample/package/FileList.ini" lines REGEX "^[0-9]+=")
+set(package "package/FileList.ini")
+foreach(line ${lines})
+  string(REGEX REPLACE "^[0-9]+=" "" file "${line}")
+  list(APPEND package "package/${file}")
+endforeach()
+set(samples integration/nsis/ProductSetup.nsi integration/wix/PelmoraAction.c
+            integration/wix/PelmoraAction.dll integration/wix/ProductSetup.wxs
+            integration/wix/build-msi.sh)
+
+file(GLOB_RECURSE entries RELATIVE "${WORK}" "${WORK}/*")
 list(SORT entries)
-set(want "FileList.ini;Pelmora.exe;ReadMe.txt")
+set(want Pelmora.exe ReadMe.txt ${package} ${samples})
+list(SORT want)
 if(NOT entries STREQUAL want)
   fail("the archive holds [${entries}], not [${want}]")
 endif()
 
-foreach(pair "Pelmora.exe=${BIN}/Pelmora.exe" "FileList.ini=${SOURCE}/sample/package/FileList.ini"
-             "ReadMe.txt=${SOURCE}/res/ReadMe.txt")
+set(pairs "Pelmora.exe=${BIN}/../ship/Pelmora.exe" "ReadMe.txt=${SOURCE}/res/ReadMe.txt"
+          "integration/wix/PelmoraAction.dll=${BIN}/PelmoraAction.dll")
+foreach(entry ${package})
+  string(REPLACE "package/" "" file "${entry}")
+  list(APPEND pairs "${entry}=${BIN}/../sample/${file}")
+endforeach()
+foreach(entry ${samples})
+  if(NOT entry MATCHES "\\.dll$")
+    list(APPEND pairs "${entry}=${SOURCE}/${entry}")
+  endif()
+endforeach()
+foreach(pair ${pairs})
   string(REPLACE "=" ";" pair "${pair}")
   list(GET pair 0 entry)
   list(GET pair 1 original)
@@ -41,6 +65,27 @@ foreach(pair "Pelmora.exe=${BIN}/Pelmora.exe" "FileList.ini=${SOURCE}/sample/pac
     endif()
   endif()
 endforeach()
+
+# Stripped, with a debug link to the debug information beside the archive.
+set(debug "${BIN}/../Pelmora-${VERSION}-win32.debug")
+if(EXISTS "${WORK}/Pelmora.exe")
+  file(STRINGS "${WORK}/Pelmora.exe" found REGEX "\\.debug_info|\\.debug_line")
+  if(found)
+    fail("Pelmora.exe in the archive carries debug information")
+  endif()
+  file(STRINGS "${WORK}/Pelmora.exe" found REGEX "Pelmora-${VERSION}-win32\\.debug")
+  if(NOT found)
+    fail("Pelmora.exe in the archive has no debug link to Pelmora-${VERSION}-win32.debug")
+  endif()
+endif()
+if(NOT EXISTS "${debug}")
+  fail("no debug information beside the archive (${debug})")
+else()
+  file(STRINGS "${debug}" found REGEX "\\.debug_info")
+  if(NOT found)
+    fail("${debug} holds no debug information")
+  endif()
+endif()
 
 set(exe "${WORK}/Pelmora.exe")
 if(EXISTS "${exe}")
@@ -70,7 +115,8 @@ if(EXISTS "${exe}")
 endif()
 
 file(READ "${SOURCE}/res/ReadMe.txt" notes)
-foreach(topic "/PROD:" "/PATH:" "/CFG" "/NS" "Exit codes" "MorSetup.log" "ReferenceCount")
+foreach(topic "/PROD:" "/PATH:" "/CFG" "/NS" "Exit codes" "MorSetup.log" "ReferenceCount"
+              "integration/nsis" "integration/wix" "package")
   string(FIND "${notes}" "${topic}" at)
   if(at LESS 0)
     fail("ReadMe.txt does not mention ${topic}")
