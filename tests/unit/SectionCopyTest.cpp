@@ -821,7 +821,8 @@ TEST_F(SectionCopy, StagedDllThatStandsKeepsItsPairUnlessThePairIsNotWhole)
     } const cases[] = {{true, true, true}, {true, false, false}, {false, false, false}};
     for (const Case& c : cases)
     {
-        SCOPED_TRACE(std::to_string(c.bDa0) + std::to_string(c.bDat));
+        SCOPED_TRACE(std::string("staged da0 ") + (c.bDa0 ? "left" : "missing") + ", dat " +
+                     (c.bDat ? "left" : "missing"));
         harness::WritePendingRenames({});
         MakeOska("1.9.9.9", "new", DAY);
         PlaceFile(Staged("Osk32dll.dll"), "2.0.0.0", 2 * DAY);
