@@ -236,6 +236,7 @@ class KilledRun : public FlowTest
         for (const Step& step : steps)
             strList += std::string(step.pszProduct) + "|";
         ASSERT_EQ(strList, want.record.at("ProductList"));
+        ASSERT_EQ(std::to_string(steps.size()), want.record.at("ReferenceCount"));
 
         const uint32_t uSeed = KillSeed();
         const int nKills = KillCount(nDefaultKills);
