@@ -5,6 +5,7 @@
 #include "../reboot/reboot.h"
 #include "../support/support.h"
 
+#include <stdio.h>
 #include <string.h>
 
 // The four signature data files. An engine DLL is only usable with its own pair, so a staged DLL
@@ -69,18 +70,33 @@ const char* GetFixedNameInOtherCase(const char* pszName)
     return NULL;
 }
 
+// TRUE when both files of the pair have a staged copy in the engine directory.
+static BOOL IsPairStaged(const COPY_PASS* pPass, const char* const* apszPair)
+{
+    char szStaged[MAX_PATH];
+    for (int i = 0; i < 2; i++)
+        if (!JoinEntryPath(szStaged, pPass->pszEngPath, apszPair[i], "000") ||
+            !PathExists(szStaged))
+            return FALSE;
+    return TRUE;
+}
+
 // Stages one file of a signature pair: no existence or freshness test, no attribute reset, and a
-// failed copy is passed over in silence.
-static void StagePairFile(COPY_PASS* pPass, const char* pszName)
+// failed copy is passed over in silence. With bCopy FALSE the staged copy already there is only
+// scheduled.
+static void StagePairFile(COPY_PASS* pPass, const char* pszName, BOOL bCopy)
 {
     char szSource[MAX_PATH], szTarget[MAX_PATH], szStaged[MAX_PATH];
     if (!JoinEntryPath(szSource, pPass->szPackage, pszName, NULL) ||
         !JoinEntryPath(szTarget, pPass->pszEngPath, pszName, NULL) ||
         !JoinEntryPath(szStaged, pPass->pszEngPath, pszName, "000"))
         return;
-    if (!CopyOverSafely(szSource, szStaged))
-        return;
-    DecryptCopiedFile(szStaged);
+    if (bCopy)
+    {
+        if (!CopyOverSafely(szSource, szStaged))
+            return;
+        DecryptCopiedFile(szStaged);
+    }
     ScheduleReplacement(szStaged, szTarget, pPass->regBuf.pszRegBuf);
 }
 
@@ -135,6 +151,14 @@ static void StageEntry(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
         WriteLog("Orvane: ZeroSuffix file %s exists\n", pEntry->szStaged);
         bStands = !pPass->bStagedCopies && !IsSourceNewer(pEntry->szStaged, pEntry->szSource);
     }
+    // A staged engine DLL waits with the pair it was staged with, and the restart puts the three
+    // in place together: one that stands keeps its pair, and only a DLL staged anew brings this
+    // package's pair. A DLL that a stopped run left without its pair has none to keep, so it is
+    // staged anew with this package's pair, and the three come from one package again.
+    const char* const* apszPair =
+        pPass->nSection == SECTION_FILES ? NULL : GetSignaturePair(pEntry->szName);
+    if (bStands && apszPair && !IsPairStaged(pPass, apszPair))
+        bStands = FALSE;
     if (!bStands)
     {
         SetFileAttributesA(pEntry->szStaged, FILE_ATTRIBUTE_NORMAL);
@@ -151,10 +175,9 @@ static void StageEntry(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
     if (pPass->nSection == SECTION_FILES)
         return;
     pPass->bStaged = TRUE;
-    const char* const* apszPair = GetSignaturePair(pEntry->szName);
     if (apszPair)
         for (int i = 0; i < 2; i++)
-            StagePairFile(pPass, apszPair[i]);
+            StagePairFile(pPass, apszPair[i], !bStands);
 }
 
 static BOOL CopyEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
@@ -215,6 +238,46 @@ static void FitEngineDirectory(const char* pszEngPath)
     }
 }
 
+// An engine section is judged as a whole but copied file by file. A run stopped half way would
+// leave files of two packages side by side, and where the files still to come are not newer than
+// the installed ones (signature files rebuilt earlier than those installed, beside a DLL newer by
+// version) no later run would find anything newer and finish the copy. So a marker file in the
+// engine directory stands for a section copy from before its first file to after its last, and
+// a pass that finds one copies that section whole. A stray marker costs one whole-section copy.
+static BOOL FormSectionMarker(char* szMarker, const char* pszEngPath, int nSection)
+{
+    char szName[16];
+    int n = _snprintf(szName, sizeof(szName), "~PM%s.TMP", GetSectionName(nSection));
+    if (n < 0 || n >= (int)sizeof(szName) || !JoinEntryPath(szMarker, pszEngPath, szName, NULL))
+    {
+        szMarker[0] = '\0';
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static BOOL IsSectionMarked(const char* pszMarker)
+{
+    DWORD dwAttr = GetFileAttributesA(pszMarker);
+    return dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+static void MarkSection(const char* pszMarker)
+{
+    HANDLE hFile =
+        CreateFileA(pszMarker, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile != INVALID_HANDLE_VALUE)
+        CloseHandle(hFile);
+}
+
+static void UnmarkSection(const char* pszMarker)
+{
+    if (!IsSectionMarked(pszMarker))
+        return;
+    SetFileAttributesA(pszMarker, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(pszMarker);
+}
+
 void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot)
 {
     if (!pszEngPath || !pszEngPath[0])
@@ -243,15 +306,25 @@ void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot)
 
     RemoveCopyWorkFile(pszEngPath);
 
+    char szMarker[MAX_PATH];
+    szMarker[0] = '\0';
     if (nSection != SECTION_FILES)
     {
-        if (!ShouldCopyEntireSection(pszEngPath, nSection, FALSE))
+        if (FormSectionMarker(szMarker, pszEngPath, nSection) && IsSectionMarked(szMarker))
+            WriteLog("Orvane: copy of the %s section was begun and not finished, copy the entire "
+                     "%s section\n",
+                     GetSectionLabel(nSection), GetSectionLabel(nSection));
+        else if (!ShouldCopyEntireSection(pszEngPath, nSection, FALSE))
             return;
         pass.bStagedCopies = ShouldCopyEntireSection(pszEngPath, nSection, TRUE);
+        if (szMarker[0])
+            MarkSection(szMarker);
     }
 
     TakeRegBuf(&pass.regBuf);
     WalkManifestSection(pszEngPath, nSection, CopyEntry, &pass);
+    if (szMarker[0])
+        UnmarkSection(szMarker);
     FitEngineDirectory(pszEngPath);
     ReleaseRegBuf(&pass.regBuf);
 }

@@ -75,6 +75,32 @@ std::string NewerOskaPackage(const char* pszName)
     return strDir;
 }
 
+void OskaSignatures(const std::string& strPackage, const char* pszTag, LONGLONG llSeconds,
+                    size_t cbPad)
+{
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER u;
+    u.LowPart = ft.dwLowDateTime;
+    u.HighPart = ft.dwHighDateTime;
+    u.QuadPart += (ULONGLONG)(llSeconds * 10000000);
+    ft.dwLowDateTime = u.LowPart;
+    ft.dwHighDateTime = u.HighPart;
+    for (const char* psz : {"Osksig.da0", "Osksig.dat"})
+    {
+        std::string strPath = strPackage + "\\" + psz;
+        std::string strData = std::string("signatures of ") + pszTag;
+        if (strcmp(psz, "Osksig.da0") == 0)
+            strData.append(cbPad, 'S');
+        EXPECT_TRUE(harness::WriteFileBytes(strPath, strData)) << strPath;
+        HANDLE h =
+            CreateFileA(strPath.c_str(), FILE_WRITE_ATTRIBUTES, 0, NULL, OPEN_EXISTING, 0, NULL);
+        EXPECT_NE(INVALID_HANDLE_VALUE, h) << strPath << " " << GetLastError();
+        EXPECT_TRUE(SetFileTime(h, NULL, NULL, &ft)) << GetLastError();
+        CloseHandle(h);
+    }
+}
+
 // File names compare without regard to case, as the file system does: a file put in place at
 // the restart carries the upper-case short name the request gave it.
 static std::string Lower(std::string str)

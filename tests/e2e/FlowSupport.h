@@ -32,6 +32,11 @@ std::string SamplePackage(const char* pszName);
 // The same package with Osk32dll.dll replaced by the 3.1.0.0 sample DLL, newer than the one of
 // the sample package by version and by time: an update deploys the OSKA section again.
 std::string NewerOskaPackage(const char* pszName);
+// Gives the package's Osksig.da0 and Osksig.dat content of their own ("signatures of <tag>") and
+// a last-write time of now plus llSeconds; Osksig.da0 grows by cbPad bytes, so that copying it
+// takes a while.
+void OskaSignatures(const std::string& strPackage, const char* pszTag, LONGLONG llSeconds,
+                    size_t cbPad = 0);
 // A sample DLL of build\sample\versions ("1.0.0.0" ...).
 std::string VersionDll(const char* pszVersion);
 

@@ -116,6 +116,38 @@ void ExpectSameState(const MachineState& want, const MachineState& got, bool bEx
     EXPECT_EQ(want.testDir, got.testDir) << "nothing written beside the engine directory";
 }
 
+// The runs of a sequence: who runs it from which package, and whether the engine DLL is in use.
+struct Step
+{
+    const char* pszProduct; // "A" is the first install into the test's engine directory
+    char chPackage;         // 'A' the sample, 'B', 'C', 'D' as MakePackages makes them
+    bool bHeld;
+    DWORD dwExit;
+};
+
+// The sequences the stopped runs are drawn from.
+enum Sequence
+{
+    // A first install, then an update with a newer DLL in use.
+    SeqUpdateInUse,
+    // Then another update with the DLL still in use whose DLL is not newer than the staged one
+    // but whose signature files are newer than the installed ones: the staged DLL stands and
+    // keeps the pair it was staged with.
+    SeqStagedDllStands,
+    // A first install, then an update whose DLL is newer by version and whose signature files,
+    // rebuilt earlier, are not newer by time: a stop between the two must not leave them so.
+    SeqRebuiltSignatures,
+};
+
+const std::vector<Step>& Steps(Sequence seq)
+{
+    static const std::vector<Step> update = {{"A", 'A', false, 0}, {"B", 'N', true, 2}};
+    static const std::vector<Step> stands = {
+        {"A", 'A', false, 0}, {"B", 'B', true, 2}, {"C", 'C', true, 2}};
+    static const std::vector<Step> rebuilt = {{"A", 'A', false, 0}, {"D", 'D', false, 0}};
+    return seq == SeqUpdateInUse ? update : seq == SeqStagedDllStands ? stands : rebuilt;
+}
+
 class KilledRun : public FlowTest
 {
   protected:
@@ -139,85 +171,109 @@ class KilledRun : public FlowTest
             RegCloseKey(hKey);
         }
     }
-    // Step 0: the first install by A; step 1: the update by B with the engine DLL in use.
-    std::string StepArgs(int nStep)
+    // The packages: A the sample; N a newer DLL (by version and time); B the same with signature
+    // files of its own, newer than A's; C A's DLL with signature files newer than A's and older
+    // than B's; D a newer DLL with signature files of its own rebuilt a day before.
+    void MakePackages()
     {
-        return nStep == 0 ? "/PROD:A /PATH:" + m_strEng : "/PROD:B";
+        m_packages['A'] = SamplePackage("pkg");
+        m_packages['N'] = NewerOskaPackage("newpkg");
+        m_packages['B'] = NewerOskaPackage("pkgb");
+        OskaSignatures(m_packages['B'], "B", 7200, 4u << 20);
+        m_packages['C'] = SamplePackage("pkgc");
+        OskaSignatures(m_packages['C'], "C", 3600, 0);
+        m_packages['D'] = NewerOskaPackage("pkgd");
+        OskaSignatures(m_packages['D'], "D", -86400, 4u << 20);
     }
-    DWORD StepExit(int nStep)
+    std::string StepArgs(const Step& step)
     {
-        return nStep == 0 ? 0u : 2u;
+        return step.pszProduct[0] == 'A' ? "/PROD:A /PATH:" + m_strEng
+                                         : std::string("/PROD:") + step.pszProduct;
     }
-    RunOptions StepOptions(int nStep, const char* pszWindows)
+    RunOptions StepOptions(const Step& step, const char* pszWindows)
     {
         RunOptions opts;
         opts.strWindows = pszWindows;
-        opts.strCurDir = nStep == 0 ? m_strPackage : m_strNewPackage;
+        opts.strCurDir = m_packages[step.chPackage];
         return opts;
     }
     // Runs a step to its end; returns how long it took.
-    DWORD RunStep(int nStep, const char* pszWindows)
+    DWORD RunStep(const Step& step, const char* pszWindows)
     {
+        HeldFile held(m_strEng + "\\Osk32dll.dll", step.bHeld);
         DWORD dwStart = GetTickCount();
-        EXPECT_EQ(StepExit(nStep),
-                  harness::RunPelmora(StepArgs(nStep), StepOptions(nStep, pszWindows)))
-            << "step " << nStep;
+        EXPECT_EQ(step.dwExit, harness::RunPelmora(StepArgs(step), StepOptions(step, pszWindows)))
+            << "step " << step.pszProduct;
         return GetTickCount() - dwStart;
     }
-
-    void KillAndResume(const char* pszWindows, int nDefaultKills)
+    // After a stop in a step that brings a new DLL: true when the stop left that DLL (installed
+    // or staged) without its signature files.
+    bool StoppedBetweenDllAndPair(const Step& step)
     {
-        m_strPackage = SamplePackage("pkg");
-        m_strNewPackage = NewerOskaPackage("newpkg");
-        m_strEng = harness::TestDir() + "\\eng";
-        std::string strDll = m_strEng + "\\Osk32dll.dll";
+        const std::string& strPkg = m_packages[step.chPackage];
+        std::string strSuffix = step.bHeld ? "000" : "";
+        return step.pszProduct[0] != 'A' &&
+               SameContent(strPkg + "\\Osk32dll.dll", m_strEng + "\\Osk32dll.dll" + strSuffix) &&
+               !SameContent(strPkg + "\\Osksig.da0", m_strEng + "\\Osksig.da0" + strSuffix);
+    }
 
-        // The undisturbed install, and how long each step takes.
+    void KillAndResume(const char* pszWindows, Sequence seq, int nDefaultKills)
+    {
+        static const char* const s_apszSeq[] = {"update with the DLL in use",
+                                                "a staged DLL that stands",
+                                                "signature files rebuilt earlier"};
+        MakePackages();
+        m_strEng = harness::TestDir() + "\\eng";
+        const std::vector<Step>& steps = Steps(seq);
+
+        // The undisturbed sequence, the state after each step and how long each step takes.
         Prepare(pszWindows);
-        DWORD adwMs[2];
-        adwMs[0] = RunStep(0, pszWindows);
-        MachineState afterFirst = Capture(m_strEng);
-        DWORD dwUpdateMs;
+        std::vector<DWORD> adwMs;
+        std::vector<MachineState> after;
+        for (const Step& step : steps)
         {
-            HeldFile held(strDll);
-            ASSERT_TRUE(held.IsHeld());
-            adwMs[1] = RunStep(1, pszWindows);
+            adwMs.push_back(RunStep(step, pszWindows));
+            after.push_back(Capture(m_strEng));
         }
-        dwUpdateMs = adwMs[1];
-        MachineState want = Capture(m_strEng);
-        ASSERT_EQ("|A|B|", want.record["ProductList"]);
-        ASSERT_EQ("2", want.record["ReferenceCount"]);
+        const MachineState& want = after.back();
+        std::string strList = "|";
+        for (const Step& step : steps)
+            strList += std::string(step.pszProduct) + "|";
+        ASSERT_EQ(strList, want.record.at("ProductList"));
+        ASSERT_EQ(std::to_string(steps.size()), want.record.at("ReferenceCount"));
 
         const uint32_t uSeed = KillSeed();
         const int nKills = KillCount(nDefaultKills);
-        printf("[ KilledRun ] %s: seed 0x%08X, %d stopped runs (PELMORA_KILL_SEED=0x%08X), "
-               "steps of %lu and %lu ms\n",
-               pszWindows, (unsigned)uSeed, nKills, (unsigned)uSeed, (unsigned long)adwMs[0],
-               (unsigned long)dwUpdateMs);
+        printf("[ KilledRun ] %s, %s: seed 0x%08X, %d stopped runs (PELMORA_KILL_SEED=0x%08X), "
+               "steps of",
+               pszWindows, s_apszSeq[seq], (unsigned)uSeed, nKills, (unsigned)uSeed);
+        for (DWORD dw : adwMs)
+            printf(" %lu", (unsigned long)dw);
+        printf(" ms\n");
         fflush(stdout);
-        std::mt19937 rng(uSeed ^ (pszWindows[3] == '9' ? 0x98u : 0x2Bu));
-        int nEndedBeforeKill = 0;
+        std::mt19937 rng(uSeed ^ (pszWindows[3] == '9' ? 0x98u : 0x2Bu) ^ ((uint32_t)seq << 8));
+        int nEndedBeforeKill = 0, nBetween = 0;
         for (int i = 0; i < nKills; i++)
         {
-            int nStep = (int)(rng() % 2);
+            int nStep = (int)(rng() % steps.size());
             DWORD dwDelay = (DWORD)(rng() % (adwMs[nStep] + 1));
-            char szTrace[160];
+            char szTrace[200];
             snprintf(szTrace, sizeof(szTrace),
-                     "%s seed 0x%08X run %d: step %d stopped after %lu ms", pszWindows,
-                     (unsigned)uSeed, i, nStep, (unsigned long)dwDelay);
+                     "%s, %s, seed 0x%08X run %d: step %d stopped after %lu ms", pszWindows,
+                     s_apszSeq[seq], (unsigned)uSeed, i, nStep, (unsigned long)dwDelay);
             SCOPED_TRACE(szTrace);
 
             Prepare(pszWindows);
-            if (nStep == 1)
+            for (int k = 0; k < nStep; k++)
+                RunStep(steps[k], pszWindows);
+            if (nStep > 0)
+                ExpectSameState(after[nStep - 1], Capture(m_strEng));
+            const Step& stopped = steps[nStep];
             {
-                RunStep(0, pszWindows);
-                ExpectSameState(afterFirst, Capture(m_strEng));
-            }
-            {
-                HeldFile held(strDll, nStep == 1);
+                HeldFile held(m_strEng + "\\Osk32dll.dll", stopped.bHeld);
                 PROCESS_INFORMATION pi;
-                ASSERT_TRUE(
-                    harness::StartPelmora(StepArgs(nStep), StepOptions(nStep, pszWindows), &pi));
+                ASSERT_TRUE(harness::StartPelmora(StepArgs(stopped),
+                                                  StepOptions(stopped, pszWindows), &pi));
                 if (WaitForSingleObject(pi.hProcess, dwDelay) == WAIT_TIMEOUT)
                     TerminateProcess(pi.hProcess, 0xDEAD);
                 else
@@ -225,15 +281,15 @@ class KilledRun : public FlowTest
                 WaitForSingleObject(pi.hProcess, 30000);
                 CloseHandle(pi.hProcess);
                 CloseHandle(pi.hThread);
-
-                // The same setup run again, to its end.
-                RunStep(nStep, pszWindows);
             }
-            if (nStep == 0)
+            if (StoppedBetweenDllAndPair(stopped))
+                nBetween++;
+            // The same setup run again, to its end, and the rest of the sequence.
+            for (size_t k = nStep; k < steps.size(); k++)
             {
-                ExpectSameState(afterFirst, Capture(m_strEng));
-                HeldFile held(strDll, true);
-                RunStep(1, pszWindows);
+                RunStep(steps[k], pszWindows);
+                if (k == 0)
+                    ExpectSameState(after[0], Capture(m_strEng));
             }
             std::vector<std::string> msgs = LastRunMessages();
             ASSERT_FALSE(msgs.empty());
@@ -242,8 +298,9 @@ class KilledRun : public FlowTest
             if (HasFailure())
                 break;
         }
-        printf("[ KilledRun ] %s: %d runs stopped, %d ended before their stop\n", pszWindows,
-               nKills - nEndedBeforeKill, nEndedBeforeKill);
+        printf("[ KilledRun ] %s, %s: %d runs stopped, %d ended before their stop, %d stopped "
+               "with the new DLL beside signature files of another package\n",
+               pszWindows, s_apszSeq[seq], nKills - nEndedBeforeKill, nEndedBeforeKill, nBetween);
         fflush(stdout);
     }
 
@@ -356,28 +413,47 @@ class KilledRun : public FlowTest
             if (m_hFile != INVALID_HANDLE_VALUE)
                 CloseHandle(m_hFile);
         }
-        bool IsHeld() const
-        {
-            return m_hFile != INVALID_HANDLE_VALUE;
-        }
 
       private:
         HANDLE m_hFile;
     };
 
-    std::string m_strPackage, m_strNewPackage, m_strEng;
+    std::map<char, std::string> m_packages;
+    std::string m_strEng;
 };
 
 TEST_F(KilledRun, StoppedAndRunAgainOnNt)
 {
     REQUIRE_WINE();
-    KillAndResume("win2k", 20);
+    KillAndResume("win2k", SeqUpdateInUse, 20);
 }
 
 TEST_F(KilledRun, StoppedAndRunAgainOn98WithAutoexecAndWinInit)
 {
     REQUIRE_WINE();
-    KillAndResume("win98", 20);
+    KillAndResume("win98", SeqUpdateInUse, 20);
+}
+
+TEST_F(KilledRun, StoppedBesideAStagedDllThatStandsOnNtAnd98)
+{
+    REQUIRE_WINE();
+    for (const char* pszWindows : {"win2k", "win98"})
+    {
+        KillAndResume(pszWindows, SeqStagedDllStands, 10);
+        if (HasFailure())
+            break;
+    }
+}
+
+TEST_F(KilledRun, StoppedWithSignatureFilesRebuiltEarlierOnNtAnd98)
+{
+    REQUIRE_WINE();
+    for (const char* pszWindows : {"win2k", "win98"})
+    {
+        KillAndResume(pszWindows, SeqRebuiltSignatures, 10);
+        if (HasFailure())
+            break;
+    }
 }
 
 TEST_F(KilledRun, RemovalStoppedAndRunAgainOnNt)

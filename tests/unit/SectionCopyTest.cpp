@@ -807,4 +807,88 @@ TEST_F(SectionCopy, DeviceNamesInTheManifestAreRefusedAndNothingIsReportedCopied
     }
 }
 
+// A staged DLL that stands keeps the staged pair it was staged with, and its requests; a DLL
+// whose staged pair is not whole (a run stopped between the two) is staged again with this
+// package's pair.
+TEST_F(SectionCopy, StagedDllThatStandsKeepsItsPairUnlessThePairIsNotWhole)
+{
+    REQUIRE_WINE();
+    g_dwOSType = OSID_W2K;
+    struct Case
+    {
+        bool bDa0, bDat; // staged pair files left by the earlier run
+        bool bKept;
+    } const cases[] = {{true, true, true}, {true, false, false}, {false, false, false}};
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(std::string("staged da0 ") + (c.bDa0 ? "left" : "missing") + ", dat " +
+                     (c.bDat ? "left" : "missing"));
+        harness::WritePendingRenames({});
+        MakeOska("1.9.9.9", "new", DAY);
+        PlaceFile(Staged("Osk32dll.dll"), "2.0.0.0", 2 * DAY);
+        DeleteFileA(Staged("Osksig.da0").c_str());
+        DeleteFileA(Staged("Osksig.dat").c_str());
+        if (c.bDa0)
+            PlaceText(Staged("Osksig.da0"), "staged da0", 2 * DAY);
+        if (c.bDat)
+            PlaceText(Staged("Osksig.dat"), "staged dat", 2 * DAY);
+        Hold(Eng("Osk32dll.dll"));
+
+        EXPECT_TRUE(CopyPass(SECTION_OSKA));
+        ReleaseAll();
+        if (c.bKept)
+        {
+            EXPECT_EQ(DllTag("2.0.0.0"), Content(Staged("Osk32dll.dll")));
+            EXPECT_EQ("staged da0", Content(Staged("Osksig.da0")));
+            EXPECT_EQ("staged dat", Content(Staged("Osksig.dat")));
+        }
+        else
+        {
+            ExpectStaged("1.9.9.9", "new");
+        }
+        EXPECT_TRUE(InOrder(m_msgs, StagedInOrderLines()));
+        EXPECT_EQ(Concat(Concat(PendingRequest("Osk32dll.dll"), PendingRequest("Osksig.da0")),
+                         PendingRequest("Osksig.dat")),
+                  harness::ReadPendingRenames());
+        ExpectOldInstalled();
+    }
+}
+
+// A section copy that a stopped run began and did not finish leaves its marker, and the next
+// pass copies that section whole although nothing in it is newer, once. A pass that is not
+// stopped leaves no marker, and a directory of the marker's name is no marker.
+TEST_F(SectionCopy, UnfinishedSectionCopyIsCopiedWholeOnce)
+{
+    REQUIRE_WINE();
+    g_dwOSType = OSID_W2K;
+    const std::string strMarker = Eng("~PMOSKA.TMP");
+    const std::string strUnfinished = "Orvane: copy of the OSKA section was begun and not "
+                                      "finished, copy the entire OSKA section\n";
+    const std::string strNothing =
+        "Orvane: no files updated in OSKA section, should not copy files over\n";
+    MakeOska();
+    CopyPass(SECTION_OSKA);
+    EXPECT_EQ(1, CountOf(m_msgs, CopiedLine("Osksig.dat")));
+    EXPECT_FALSE(harness::FileExists(strMarker));
+
+    // The pair rebuilt earlier than the installed one: not newer, but the marker says the copy
+    // was not finished.
+    MakeOska("2.0.0.0", "rebuilt", -DAY);
+    PlaceText(strMarker, "", 0);
+    CopyPass(SECTION_OSKA);
+    EXPECT_TRUE(InOrder(m_msgs, {strUnfinished, CopiedLine("Osk32dll.dll"),
+                                 CopiedLine("Osksig.da0"), CopiedLine("Osksig.dat")}));
+    EXPECT_EQ("rebuilt da0", Content(Eng("Osksig.da0")));
+    EXPECT_FALSE(harness::FileExists(strMarker));
+    CopyPass(SECTION_OSKA);
+    EXPECT_EQ(1, CountOf(m_msgs, strNothing));
+
+    ASSERT_TRUE(CreateDirectoryA(strMarker.c_str(), NULL));
+    CopyPass(SECTION_OSKA);
+    EXPECT_EQ(1, CountOf(m_msgs, strNothing));
+    EXPECT_EQ(0, CountOf(m_msgs, strUnfinished));
+    EXPECT_TRUE(harness::FileExists(strMarker));
+    RemoveDirectoryA(strMarker.c_str());
+}
+
 } // namespace
