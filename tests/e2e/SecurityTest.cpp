@@ -23,27 +23,35 @@ std::string PlantedDir()
 }
 
 // Wine takes mpr and version from the program's search path first, as Windows does, in the
-// processes started while this lives.
+// program and the control program while this lives: WINEDLLOVERRIDES="mpr,version=n,b" as the
+// per-program setting of the registry (a child takes its load order from the Unix environment
+// it was started with, which a Windows process cannot change for it).
 class NativeFirst
 {
   public:
     NativeFirst()
     {
-        char sz[1024];
-        DWORD cch = GetEnvironmentVariableA("WINEDLLOVERRIDES", sz, sizeof(sz));
-        m_bHad = cch > 0 && cch < sizeof(sz);
-        m_strBefore = m_bHad ? sz : "";
-        std::string strNew = m_strBefore.empty() ? "" : m_strBefore + ";";
-        SetEnvironmentVariableA("WINEDLLOVERRIDES", (strNew + "mpr,version=n,b").c_str());
+        for (const char* pszKey : s_apszOverrideKeys)
+        {
+            HKEY hKey;
+            EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, pszKey, 0, NULL, 0,
+                                                     KEY_ALL_ACCESS, NULL, &hKey, NULL));
+            for (const char* pszName : {"mpr", "version"})
+                RegSetValueExA(hKey, pszName, 0, REG_SZ, (const BYTE*)"native,builtin", 15);
+            RegCloseKey(hKey);
+        }
     }
     ~NativeFirst()
     {
-        SetEnvironmentVariableA("WINEDLLOVERRIDES", m_bHad ? m_strBefore.c_str() : NULL);
+        for (const char* pszKey : s_apszOverrideKeys)
+            RegDeleteKeyA(HKEY_CURRENT_USER, pszKey);
     }
 
   private:
-    bool m_bHad;
-    std::string m_strBefore;
+    static constexpr const char* s_apszOverrideKeys[] = {
+        "Software\\Wine\\AppDefaults\\Pelmora.exe\\DllOverrides",
+        "Software\\Wine\\AppDefaults\\planted_control.exe\\DllOverrides",
+    };
 };
 
 // The planted libraries in a folder for the length of a scope; their markers are removed with
@@ -109,7 +117,11 @@ class Security : public FlowTest
         harness::ResetState();
         std::string strEng = harness::TestDir() + "\\eng";
         harness::DeleteTree(strEng);
+        // After the reset, which clears the program's settings; with a version named, the
+        // launcher keeps them.
+        NativeFirst nativeFirst;
         RunOptions opts;
+        opts.strWindows = "win10";
         opts.strCurDir = strPackage;
         RunTrace trace;
         trace.dwInstall = harness::RunPelmora("/PROD:Quillpen /PATH:" + strEng, opts);
@@ -131,9 +143,9 @@ TEST_F(Security, PlantedSystemLibrariesAreNeverLoadedAndTheRunEndsAsWithoutThem)
     ASSERT_EQ(1, CountPrefix(plain.update, "Orvane: File [" + harness::TestDir() +
                                                "\\eng\\Osk32dll.dll] version [2:1:0:7]"));
 
-    NativeFirst nativeFirst;
     {
         // The check that can fail: a program that imports them loads them from its folder.
+        NativeFirst nativeFirst;
         std::vector<std::string> markers;
         for (const char* pszName : s_apszPlanted)
         {
