@@ -2,7 +2,6 @@
 #include "RegClass.h"
 #include "../support/support.h"
 
-#include <winnetwk.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -427,7 +426,7 @@ LONG RegClass::Close()
     char szIpc[REG_MACHINE_SIZE + 5];
     _snprintf(szIpc, sizeof(szIpc), "%s\\ipc$", m_szMachine);
     szIpc[sizeof(szIpc) - 1] = '\0';
-    WNetCancelConnection2A(szIpc, 0, FALSE);
+    SysWNetCancelConnection2A(szIpc, 0, FALSE);
     return lResult;
 }
 

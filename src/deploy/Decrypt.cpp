@@ -32,7 +32,8 @@ void DecryptCopiedFile(const char* pszPath)
 
     SetFileAttributesA(pszPath, 0);
 
-    HMODULE hUnseal = LoadLibraryA("Unseal.dll");
+    // Where the suite puts it, never from the current directory (the package folder).
+    HMODULE hUnseal = LoadSuiteLibrary("Unseal.dll");
     if (hUnseal)
     {
         PFN_RemoveEncryption pfnRemoveEncryption =

@@ -37,7 +37,7 @@ static void FormatFileTime(const FILETIME* pft, char* szText, size_t cchText)
 int QueryFileVersion(const char* pszPath, DWORD* pdwMS, DWORD* pdwLS)
 {
     DWORD dwHandle = 0;
-    DWORD cbInfo = GetFileVersionInfoSizeA(pszPath, &dwHandle);
+    DWORD cbInfo = SysGetFileVersionInfoSizeA(pszPath, &dwHandle);
     if (cbInfo == 0)
     {
         WriteLog("Can't GetFileVersionInfoSize return [%d], can't get ver of [%s]\n",
@@ -56,12 +56,12 @@ int QueryFileVersion(const char* pszPath, DWORD* pdwMS, DWORD* pdwLS)
     int nResult = 0;
     VS_FIXEDFILEINFO* pInfo = NULL;
     UINT cbFixed = 0;
-    if (!GetFileVersionInfoA(pszPath, 0, cbInfo, pBlock))
+    if (!SysGetFileVersionInfoA(pszPath, 0, cbInfo, pBlock))
     {
         WriteLog("GetFileVersionInfo return error [%d], can't get ver of [%s]\n",
                  (int)GetLastError(), pszPath);
     }
-    else if (!VerQueryValueA(pBlock, "\\", (LPVOID*)&pInfo, &cbFixed) || pInfo == NULL ||
+    else if (!SysVerQueryValueA(pBlock, "\\", (LPVOID*)&pInfo, &cbFixed) || pInfo == NULL ||
              cbFixed < sizeof(VS_FIXEDFILEINFO))
     {
         // A block too short for the fixed part would be read beyond its end.

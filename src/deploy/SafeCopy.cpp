@@ -32,9 +32,16 @@ BOOL CopyOverSafely(const char* pszSource, const char* pszTarget)
     if (!FormWorkPath(pszTarget, szWork))
         return CopyFileA(pszSource, pszTarget, FALSE);
 
-    // A work file left by a stopped run is ours to overwrite.
-    SetFileAttributesA(szWork, FILE_ATTRIBUTE_NORMAL);
-    if (!CopyFileA(pszSource, szWork, FALSE))
+    // A work file left by a stopped run is ours to replace, but it is removed, never written
+    // over: where others may write to the directory, the name may by now be a hard link to a
+    // file of their choosing, and a copy over it would write into that file. Removing the name
+    // leaves the file it named alone, and the copy then creates a file of its own.
+    if (!DeleteFileA(szWork) && GetLastError() == ERROR_ACCESS_DENIED)
+    {
+        SetFileAttributesA(szWork, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(szWork);
+    }
+    if (!CopyFileA(pszSource, szWork, TRUE))
     {
         DWORD dwError = GetLastError();
         DeleteFileA(szWork);

@@ -2,6 +2,15 @@
 #include "install.h"
 #include "../support/support.h"
 
+// No library from the folders a user may have written to, from the very start: the runtime's
+// start-up code runs before WinMain and already loads libraries (the stack protector draws its
+// guard from the system's random source, whose provider loads others in turn). Constructors of
+// the highest priority run before the runtime's own.
+static void __attribute__((constructor(101))) RestrictLibrarySearchAtStart()
+{
+    RestrictLibrarySearch();
+}
+
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow)
 {
     (void)hPrevInstance;

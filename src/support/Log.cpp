@@ -70,6 +70,111 @@ void KeepLogFileOpen(BOOL bKeep)
         CloseLogFile();
 }
 
+// The log's directory is, for the system account, C:\Windows\Temp, where every user may create
+// files: whatever stands at the log's name may have been put there by someone else, as a hard
+// link to another file or (on NT) a symbolic link or junction, and appending through it would
+// write into a file of their choice with our rights. So the file is opened without following a
+// link, and only an ordinary file with one name is written to; anything else is left as it is,
+// and this run's messages go to a file of its own beside it, which is created new and so can be
+// nothing but ours.
+
+// The path of this process's own log for the log path it stands in for, once one was created.
+static char s_szOwnFor[MAX_PATH];
+static char s_szOwnLog[MAX_PATH];
+
+static BOOL IsNineX()
+{
+    return (GetVersion() & 0x80000000) != 0;
+}
+
+static HANDLE OpenWithoutFollowing(const char* pszPath, DWORD dwDisposition)
+{
+    DWORD dwFlags = FILE_ATTRIBUTE_NORMAL;
+    // 95, 98 and ME know no reparse points (nor links), and are not asked to understand the flag.
+    if (!IsNineX())
+        dwFlags |= FILE_FLAG_OPEN_REPARSE_POINT;
+    return CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                       dwDisposition, dwFlags, NULL);
+}
+
+// Decided on the handle, before anything is written: what was checked is what is written to.
+static BOOL IsOrdinaryFile(HANDLE hFile)
+{
+    BY_HANDLE_FILE_INFORMATION fi;
+    if (!g_pfnGetFileInformationByHandle(hFile, &fi))
+        return IsNineX(); // there a file cannot be anything but ordinary
+    if (fi.dwFileAttributes &
+        (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))
+        return FALSE;
+    // FAT volumes of 95, 98 and ME have no links; the count is not looked at there.
+    return IsNineX() || fi.nNumberOfLinks == 1;
+}
+
+static HANDLE OpenOrdinary(const char* pszPath, DWORD dwDisposition, BOOL* pbRefused)
+{
+    *pbRefused = FALSE;
+    HANDLE hFile = OpenWithoutFollowing(pszPath, dwDisposition);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return hFile;
+    if (IsOrdinaryFile(hFile))
+        return hFile;
+    CloseHandle(hFile);
+    *pbRefused = TRUE;
+    return INVALID_HANDLE_VALUE;
+}
+
+// Creates a log of this process's own beside szPath (MorSetup.log): MorSetup-<pid>.log, or
+// MorSetup-<pid>-<n>.log when that name is taken, never opening a file that exists.
+static HANDLE CreateOwnLog(const char* szPath)
+{
+    size_t cchDir = strlen(szPath) - (sizeof(s_szLogName) - 1);
+    DWORD dwPid = GetCurrentProcessId();
+    for (int nTry = 0; nTry < 100; nTry++)
+    {
+        char szOwn[MAX_PATH];
+        int n = nTry == 0 ? _snprintf(szOwn, sizeof(szOwn), "%.*sMorSetup-%lu.log", (int)cchDir,
+                                      szPath, (unsigned long)dwPid)
+                          : _snprintf(szOwn, sizeof(szOwn), "%.*sMorSetup-%lu-%d.log", (int)cchDir,
+                                      szPath, (unsigned long)dwPid, nTry);
+        if (n < 0 || n >= (int)sizeof(szOwn))
+            return INVALID_HANDLE_VALUE;
+        BOOL bRefused;
+        HANDLE hFile = OpenOrdinary(szOwn, CREATE_NEW, &bRefused);
+        if (hFile != INVALID_HANDLE_VALUE)
+        {
+            lstrcpynA(s_szOwnFor, szPath, sizeof(s_szOwnFor));
+            lstrcpynA(s_szOwnLog, szOwn, sizeof(s_szOwnLog));
+            return hFile;
+        }
+        DWORD dwError = GetLastError();
+        if (!bRefused && dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS)
+            return INVALID_HANDLE_VALUE;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// The own log that stands in for szPath: the one this process created, while it is still an
+// ordinary file, else a new one.
+static HANDLE OpenOwnLog(const char* szPath)
+{
+    if (s_szOwnLog[0] != '\0' && strcmp(s_szOwnFor, szPath) == 0)
+    {
+        BOOL bRefused;
+        HANDLE hFile = OpenOrdinary(s_szOwnLog, OPEN_EXISTING, &bRefused);
+        if (hFile != INVALID_HANDLE_VALUE)
+            return hFile;
+    }
+    return CreateOwnLog(szPath);
+}
+
+// Something that no open of an ordinary file gets past: a directory, or a link to one.
+static BOOL IsOtherThanAFile(const char* pszPath)
+{
+    DWORD dwAttr = GetFileAttributesA(pszPath);
+    return dwAttr != INVALID_FILE_ATTRIBUTES &&
+           (dwAttr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
+}
+
 // The handle for szPath, opened (created when missing) on first use; INVALID_HANDLE_VALUE when
 // the file cannot be opened, and then the next message tries again.
 static HANDLE OpenLogFile(const char* szPath)
@@ -77,8 +182,12 @@ static HANDLE OpenLogFile(const char* szPath)
     if (s_hLog != INVALID_HANDLE_VALUE && strcmp(s_szLogOpen, szPath) == 0)
         return s_hLog;
     CloseLogFile();
-    HANDLE hFile = CreateFileA(szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    BOOL bRefused;
+    HANDLE hFile = OpenOrdinary(szPath, OPEN_ALWAYS, &bRefused);
+    // An ordinary log that cannot be opened right now (held without sharing) is tried again
+    // with the next message, as always.
+    if (hFile == INVALID_HANDLE_VALUE && (bRefused || IsOtherThanAFile(szPath)))
+        hFile = OpenOwnLog(szPath);
     if (hFile == INVALID_HANDLE_VALUE)
         return hFile;
     s_hLog = hFile;

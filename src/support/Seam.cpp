@@ -8,6 +8,7 @@ PFN_GetFileAttributesA g_pfnGetFileAttributesA = ::GetFileAttributesA;
 PFN_MoveFileExA g_pfnMoveFileExA = ::MoveFileExA;
 PFN_GetDiskFreeSpaceA g_pfnGetDiskFreeSpaceA = ::GetDiskFreeSpaceA;
 PFN_GetShortPathNameA g_pfnGetShortPathNameA = ::GetShortPathNameA;
+PFN_GetFileInformationByHandle g_pfnGetFileInformationByHandle = ::GetFileInformationByHandle;
 
 void SeamOverrideGetVersionExA(PFN_GetVersionExA pfn)
 {
@@ -39,6 +40,11 @@ void SeamOverrideGetShortPathNameA(PFN_GetShortPathNameA pfn)
     g_pfnGetShortPathNameA = pfn ? pfn : ::GetShortPathNameA;
 }
 
+void SeamOverrideGetFileInformationByHandle(PFN_GetFileInformationByHandle pfn)
+{
+    g_pfnGetFileInformationByHandle = pfn ? pfn : ::GetFileInformationByHandle;
+}
+
 void SeamRestoreAll()
 {
     SeamOverrideGetVersionExA(NULL);
@@ -47,4 +53,5 @@ void SeamRestoreAll()
     SeamOverrideMoveFileExA(NULL);
     SeamOverrideGetDiskFreeSpaceA(NULL);
     SeamOverrideGetShortPathNameA(NULL);
+    SeamOverrideGetFileInformationByHandle(NULL);
 }

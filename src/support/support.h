@@ -34,7 +34,11 @@ enum
 // Banner state: -1 until the Start banner has been written, then 1 for the rest of the process.
 extern int g_nLogState;
 
-// WriteLog (mbcs.h) formats a message and appends it to the log.
+// WriteLog (mbcs.h) formats a message and appends it to the log. The log is appended only to an
+// ordinary file with one name (not a link of any kind), opened without following a link; when
+// anything else stands at its place, that is left untouched and the messages go to a file of
+// this process's own beside it, created new: MorSetup-<process id>.log (a number is added after
+// the process id when that name is taken).
 
 // Fills szPath (MAX_PATH) with the full path of MorSetup.log. Returns FALSE when no directory
 // yields a path that fits.
@@ -52,6 +56,32 @@ void KeepLogFileOpen(BOOL bKeep);
 // The existence test of every step: TRUE when a file or directory of that name exists. No access
 // rights are asked for. Goes through the seam, so tests can make a file look absent or encrypted.
 BOOL PathExists(const char* pszPath);
+
+// ---------------------------------------------------------------------------------------------
+// Libraries (Libraries.cpp). No library is ever taken from the current directory, and no system
+// library from anywhere but the system directory.
+
+// Narrows the platform's library search to the system directory where the platform can
+// (SetDefaultDllDirectories, SetDllDirectoryA, looked up at run time); elsewhere leaves it as it
+// is. The entry point calls it before anything else is loaded.
+void RestrictLibrarySearch();
+
+// Loads pszName from the system directory by its full path; NULL with the error when it fails.
+HMODULE LoadSystemLibrary(const char* pszName);
+
+// Loads a library of the suite by its file name from the first of: the program's own folder, the
+// system directory, the Windows directory, the absolute directories of PATH other than the
+// current directory (unless that is the program's folder). NULL (ERROR_MOD_NOT_FOUND) when none
+// holds it.
+HMODULE LoadSuiteLibrary(const char* pszName);
+
+// VERSION and MPR calls, bound on first use from the libraries of the system directory (the
+// program does not import them: neither is a library the loader knows). Each fails as the real
+// call does, with ERROR_PROC_NOT_FOUND, when the library or the export cannot be had.
+DWORD SysGetFileVersionInfoSizeA(LPCSTR pszPath, LPDWORD pdwHandle);
+BOOL SysGetFileVersionInfoA(LPCSTR pszPath, DWORD dwHandle, DWORD cbBlock, LPVOID pBlock);
+BOOL SysVerQueryValueA(LPCVOID pBlock, LPCSTR pszSubBlock, LPVOID* ppBuffer, PUINT pcbBuffer);
+DWORD SysWNetCancelConnection2A(LPCSTR pszName, DWORD dwFlags, BOOL bForce);
 
 // ---------------------------------------------------------------------------------------------
 // Platform detection.
@@ -75,6 +105,7 @@ typedef DWORD(WINAPI* PFN_GetFileAttributesA)(LPCSTR);
 typedef BOOL(WINAPI* PFN_MoveFileExA)(LPCSTR, LPCSTR, DWORD);
 typedef BOOL(WINAPI* PFN_GetDiskFreeSpaceA)(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
 typedef DWORD(WINAPI* PFN_GetShortPathNameA)(LPCSTR, LPSTR, DWORD);
+typedef BOOL(WINAPI* PFN_GetFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
 
 extern PFN_GetVersionExA g_pfnGetVersionExA;
 extern PFN_GetTempPathA g_pfnGetTempPathA;
@@ -82,6 +113,8 @@ extern PFN_GetFileAttributesA g_pfnGetFileAttributesA;
 extern PFN_MoveFileExA g_pfnMoveFileExA;
 extern PFN_GetDiskFreeSpaceA g_pfnGetDiskFreeSpaceA;
 extern PFN_GetShortPathNameA g_pfnGetShortPathNameA;
+// Wine reports no reparse points: only a fake can show how the log treats one.
+extern PFN_GetFileInformationByHandle g_pfnGetFileInformationByHandle;
 
 // Each override installs pfn, or restores the real function when pfn is NULL.
 void SeamOverrideGetVersionExA(PFN_GetVersionExA pfn);
@@ -90,6 +123,7 @@ void SeamOverrideGetFileAttributesA(PFN_GetFileAttributesA pfn);
 void SeamOverrideMoveFileExA(PFN_MoveFileExA pfn);
 void SeamOverrideGetDiskFreeSpaceA(PFN_GetDiskFreeSpaceA pfn);
 void SeamOverrideGetShortPathNameA(PFN_GetShortPathNameA pfn);
+void SeamOverrideGetFileInformationByHandle(PFN_GetFileInformationByHandle pfn);
 
 // Restores every entry to the real function.
 void SeamRestoreAll();

@@ -264,3 +264,69 @@ TEST_F(Decrypt, MissingUnsealChangesNothingElse)
 }
 
 } // namespace
+
+namespace
+{
+
+// The process's current directory and PATH, put back when the scope ends.
+class SearchScope
+{
+  public:
+    SearchScope()
+    {
+        char sz[MAX_PATH];
+        GetCurrentDirectoryA(sizeof(sz), sz);
+        m_strCurDir = sz;
+        m_strPath.resize(32768);
+        m_strPath.resize(GetEnvironmentVariableA("PATH", &m_strPath[0], 32768));
+    }
+    ~SearchScope()
+    {
+        SetCurrentDirectoryA(m_strCurDir.c_str());
+        SetEnvironmentVariableA("PATH", m_strPath.c_str());
+    }
+    std::string m_strPath;
+
+  private:
+    std::string m_strCurDir;
+};
+
+TEST_F(Decrypt, UnsealComesFromAnAbsolutePathDirectoryButNeverFromTheCurrentDirectory)
+{
+    g_dwOSType = OSID_W2K;
+    const std::string strOther = harness::TestDir() + "\\elsewhere";
+    ASSERT_TRUE(CreateDirectoryA(strOther.c_str(), NULL)) << GetLastError();
+    struct
+    {
+        const char* pszCase;
+        std::string strCurDir;
+        std::string strPathEntry;
+        bool bCalled;
+    } cases[] = {
+        {"only in the current directory", strOther, "", false},
+        {"the current directory also named on PATH", strOther, strOther, false},
+        {"a relative PATH entry", harness::TestDir(), "elsewhere", false},
+        {"an absolute PATH entry", harness::TestDir(), strOther, true},
+    };
+    UnsealAway away;
+    ASSERT_TRUE(away.m_bMoved) << GetLastError();
+    ASSERT_TRUE(CopyFileA((UnsealAway::Path() + ".away").c_str(),
+                          (strOther + "\\Unseal.dll").c_str(), FALSE));
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        SearchScope scope;
+        ASSERT_TRUE(SetCurrentDirectoryA(c.strCurDir.c_str()));
+        if (!c.strPathEntry.empty())
+            SetEnvironmentVariableA("PATH", (c.strPathEntry + ";" + scope.m_strPath).c_str());
+        ResetUnseal(true);
+        MakeFile("Osk32dll.dll");
+        DecryptCopiedFile(m_strPath.c_str());
+        bool bFound = false;
+        ReadUnsealDword("Calls", &bFound);
+        EXPECT_EQ(c.bCalled, bFound);
+    }
+    DeleteFileA((strOther + "\\Unseal.dll").c_str());
+}
+
+} // namespace

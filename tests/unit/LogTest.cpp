@@ -152,21 +152,115 @@ TEST_F(Log, FailedTempQueryWritesIntoTheWindowsDirectory)
 
 TEST_F(Log, UnopenableFileLosesTheMessageAndKeepsTheBannerPending)
 {
-    // A directory where the log file should be: every open fails.
+    // The log held without sharing, by another program: every open fails.
     std::string strDir = harness::TestDir();
-    CreateDirectoryA((strDir + "\\MorSetup.log").c_str(), NULL);
+    std::string strLog = strDir + "\\MorSetup.log";
+    HANDLE hHeld = CreateFileA(strLog.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hHeld) << GetLastError();
     FakeTemp(strDir + "\\", (DWORD)strDir.size() + 1);
     WriteLog("lost\n");
     EXPECT_EQ(-1, g_nLogState);
 
     // Once the file can be opened the banner comes before the first message written.
-    RemoveDirectoryA((strDir + "\\MorSetup.log").c_str());
+    CloseHandle(hHeld);
     WriteLog("kept\n");
     EXPECT_EQ(1, g_nLogState);
-    std::string strLog = harness::ReadFileBytes(strDir + "\\MorSetup.log");
+    std::string strText = harness::ReadFileBytes(strLog);
     EXPECT_TRUE(
-        std::regex_match(strLog, std::regex(std::string(s_pszBanner) + s_pszTime + "kept\r\n")))
-        << strLog;
+        std::regex_match(strText, std::regex(std::string(s_pszBanner) + s_pszTime + "kept\r\n")))
+        << strText;
+    // An ordinary file that is busy is no reason to log elsewhere.
+    EXPECT_FALSE(harness::FileExists(strDir + "\\MorSetup-" +
+                                     std::to_string(GetCurrentProcessId()) + ".log"));
+}
+
+// Wine reports neither reparse points nor (for a fake) a count of links we choose: the file whose
+// identity is in g_fiFaked is reported with these.
+BY_HANDLE_FILE_INFORMATION g_fiFaked;
+DWORD g_dwFakeAttributes;
+DWORD g_dwFakeLinks;
+
+BOOL WINAPI FakeFileInformation(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION pfi)
+{
+    if (!GetFileInformationByHandle(hFile, pfi))
+        return FALSE;
+    if (pfi->dwVolumeSerialNumber == g_fiFaked.dwVolumeSerialNumber &&
+        pfi->nFileIndexHigh == g_fiFaked.nFileIndexHigh &&
+        pfi->nFileIndexLow == g_fiFaked.nFileIndexLow)
+    {
+        pfi->dwFileAttributes |= g_dwFakeAttributes;
+        if (g_dwFakeLinks)
+            pfi->nNumberOfLinks = g_dwFakeLinks;
+    }
+    return TRUE;
+}
+
+TEST_F(Log, AnythingButAnOrdinaryFileIsLeftAloneAndTheMessagesGoToAFileOfTheirOwnBesideIt)
+{
+    const std::string strDir = harness::TestDir() + "\\";
+    const std::string strLog = strDir + "MorSetup.log";
+    const std::string strOwn = strDir + "MorSetup-" + std::to_string(GetCurrentProcessId());
+    const std::string strTheirs = "someone else's\r\n";
+    struct
+    {
+        const char* pszCase;
+        DWORD dwAttributes;
+        DWORD dwLinks;
+        bool bDirectory;
+        bool bOwnNameTaken;
+    } cases[] = {
+        {"a second link, with the first own name taken", 0, 2, false, true},
+        {"a reparse point", FILE_ATTRIBUTE_REPARSE_POINT, 0, false, false},
+        {"a directory", 0, 0, true, false},
+    };
+    FakeTemp(strDir, (DWORD)strDir.size());
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        g_nLogState = -1;
+        if (c.bDirectory)
+        {
+            ASSERT_TRUE(CreateDirectoryA(strLog.c_str(), NULL));
+        }
+        else
+        {
+            ASSERT_TRUE(harness::WriteFileBytes(strLog, strTheirs));
+            HANDLE h = CreateFileA(strLog.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                   OPEN_EXISTING, 0, NULL);
+            ASSERT_TRUE(GetFileInformationByHandle(h, &g_fiFaked));
+            CloseHandle(h);
+        }
+        if (c.bOwnNameTaken)
+        {
+            ASSERT_TRUE(harness::WriteFileBytes(strOwn + ".log", strTheirs));
+        }
+        g_dwFakeAttributes = c.dwAttributes;
+        g_dwFakeLinks = c.dwLinks;
+        SeamOverrideGetFileInformationByHandle(FakeFileInformation);
+        WriteLog("one\n");
+        WriteLog("two\n");
+        SeamOverrideGetFileInformationByHandle(NULL);
+
+        if (c.bDirectory)
+            EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY,
+                      GetFileAttributesA(strLog.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+        else
+            EXPECT_EQ(strTheirs, harness::ReadFileBytes(strLog));
+        std::string strOwnLog = c.bOwnNameTaken ? strOwn + "-1.log" : strOwn + ".log";
+        std::string strText = harness::ReadFileBytes(strOwnLog);
+        EXPECT_TRUE(std::regex_match(strText, std::regex(std::string(s_pszBanner) + s_pszTime +
+                                                         "one\r\n" + s_pszTime + "two\r\n")))
+            << strText;
+        if (c.bOwnNameTaken)
+        {
+            EXPECT_EQ(strTheirs, harness::ReadFileBytes(strOwn + ".log"));
+        }
+        DeleteFileA((strOwn + ".log").c_str());
+        DeleteFileA((strOwn + "-1.log").c_str());
+        DeleteFileA(strLog.c_str());
+        RemoveDirectoryA(strLog.c_str());
+    }
 }
 
 } // namespace

@@ -891,4 +891,25 @@ TEST_F(SectionCopy, UnfinishedSectionCopyIsCopiedWholeOnce)
     RemoveDirectoryA(strMarker.c_str());
 }
 
+class CopyWorkFile : public UnitTest
+{
+};
+
+TEST_F(CopyWorkFile, ALinkAtItsNameIsNotWrittenThrough)
+{
+    // Between the pass's clean-up and a copy, someone who may write to the engine directory puts
+    // a hard link to a file of theirs under the work file's name.
+    const std::string strDir = harness::TestDir();
+    const std::string strOther = strDir + "\\other.txt", strTarget = strDir + "\\Brine.dll";
+    ASSERT_TRUE(harness::WriteFileBytes(strOther, "not the engine's"));
+    ASSERT_TRUE(harness::WriteFileBytes(strDir + "\\new.dll", "new engine"));
+    ASSERT_TRUE(harness::WriteFileBytes(strTarget, "old engine"));
+    ASSERT_TRUE(CreateHardLinkA((strDir + "\\~PMCOPY.TMP").c_str(), strOther.c_str(), NULL))
+        << GetLastError();
+    EXPECT_TRUE(CopyOverSafely((strDir + "\\new.dll").c_str(), strTarget.c_str()));
+    EXPECT_EQ("not the engine's", harness::ReadFileBytes(strOther));
+    EXPECT_EQ("new engine", harness::ReadFileBytes(strTarget));
+    EXPECT_FALSE(harness::FileExists(strDir + "\\~PMCOPY.TMP"));
+}
+
 } // namespace

@@ -1,0 +1,33 @@
+# Reads the import table of PROGRAM with OBJDUMP and fails unless it names only libraries that
+# the loader knows (KnownDLLs): those are always taken from the system, wherever the program runs
+# and whatever its current directory holds. Everything else is bound at run time from the system
+# directory by full path.
+cmake_policy(SET CMP0057 NEW)
+set(KNOWN kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll oleaut32.dll msvcrt.dll)
+
+if(NOT EXISTS "${PROGRAM}")
+    message(FATAL_ERROR "no program at ${PROGRAM}")
+endif()
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE OUT RESULT_VARIABLE RC)
+if(NOT RC EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -p ${PROGRAM} failed: ${RC}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" ENTRIES "${OUT}")
+if(NOT ENTRIES)
+    message(FATAL_ERROR "no import table read from ${PROGRAM}")
+endif()
+set(NAMES)
+set(UNKNOWN)
+foreach(ENTRY ${ENTRIES})
+    string(REPLACE "DLL Name: " "" NAME "${ENTRY}")
+    string(STRIP "${NAME}" NAME)
+    string(TOLOWER "${NAME}" NAME)
+    list(APPEND NAMES ${NAME})
+    if(NOT NAME IN_LIST KNOWN)
+        list(APPEND UNKNOWN ${NAME})
+    endif()
+endforeach()
+message(STATUS "imports of ${PROGRAM}: ${NAMES}")
+if(UNKNOWN)
+    message(FATAL_ERROR "imports of libraries the loader does not know: ${UNKNOWN}")
+endif()
