@@ -324,7 +324,7 @@ class GoldenOutput : public FlowTest
         strOut = std::regex_replace(strOut, std::regex("Orvane: have \\d+MB free"),
                                     "Orvane: have <N>MB free");
 
-        std::string strActualDir = harness::BuildDir() + "\\golden-actual";
+        std::string strActualDir = harness::WorkDir() + "\\golden-actual";
         CreateDirectoryA(strActualDir.c_str(), NULL);
         std::string strActual = strActualDir + "\\" + pszCase + ".txt";
         EXPECT_TRUE(harness::WriteFileBytes(strActual, strOut));

@@ -56,6 +56,18 @@ std::string BuildDir()
     return s.substr(0, s.find_last_of('\\'));
 }
 
+std::string WorkDir()
+{
+    char sz[MAX_PATH];
+    DWORD cch = GetEnvironmentVariableA("PELMORA_WORK_DIR", sz, sizeof(sz));
+    if (cch > 0 && cch < sizeof(sz))
+    {
+        CreateDirectoryA(sz, NULL);
+        return std::string(sz, cch);
+    }
+    return BuildDir();
+}
+
 std::string TempDir()
 {
     char sz[MAX_PATH];
@@ -134,7 +146,7 @@ std::string TestDir()
     for (char& c : strName)
         if (c == '/' || c == '\\' || c == ':')
             c = '_';
-    std::string strRoot = BuildDir() + "\\testdirs";
+    std::string strRoot = WorkDir() + "\\testdirs";
     CreateDirectoryA(strRoot.c_str(), NULL);
     std::string strDir = strRoot + "\\" + strName;
     static std::string s_strMade;
@@ -453,7 +465,7 @@ std::string Screenshot(const std::string& strName)
                                                                    "wine_get_unix_file_name");
     if (!pfnUnixName)
         return "";
-    std::string strDir = BuildDir() + "\\screenshots";
+    std::string strDir = WorkDir() + "\\screenshots";
     CreateDirectoryA(strDir.c_str(), NULL);
     std::string strFile = strDir + "\\" + strName + ".png";
     WCHAR wsz[MAX_PATH];

@@ -23,8 +23,11 @@ std::string ProgramDir();
 std::string PelmoraExePath();
 // True when the program under test is a 64-bit executable.
 bool ProgramIs64Bit();
-// The build directory (parent of bin), where tests keep folders and screenshots.
+// The build directory (parent of bin).
 std::string BuildDir();
+// Where tests keep their folders, screenshots and the golden runs' output: PELMORA_WORK_DIR when
+// set (a run of the same test executable beside the main suite's), else BuildDir().
+std::string WorkDir();
 
 std::string TempDir(); // as the platform reports it, with its final backslash
 std::string LogPath(); // MorSetup.log in TempDir()
@@ -35,7 +38,7 @@ bool WriteFileBytes(const std::string& strPath, const std::string& strData);
 bool FileExists(const std::string& strPath);
 void DeleteTree(const std::string& strPath);
 
-// A fresh, empty folder for the running test under BuildDir()\testdirs.
+// A fresh, empty folder for the running test under WorkDir()\testdirs.
 std::string TestDir();
 // A package directory under TestDir() with a FileList.ini when bWithManifest.
 std::string MakePackageDir(const char* pszName, bool bWithManifest);
@@ -96,7 +99,7 @@ enum CloseMethod
     CloseWithCloseBox,
 };
 void CloseDialog(HWND hWnd, CloseMethod method);
-// Takes a screenshot of the whole display into BuildDir()\screenshots\<name>.png; returns the
+// Takes a screenshot of the whole display into WorkDir()\screenshots\<name>.png; returns the
 // file's path or "" when no screenshot could be taken.
 std::string Screenshot(const std::string& strName);
 

@@ -110,12 +110,22 @@ class Companion : public UnitTest
     static void Unregister()
     {
         for (Component c : {CompA, CompB})
+            SetRegistered(c, false);
+    }
+    // Brings the component to the state a case asks for. regsvr32 runs only when the state
+    // changes: every start of it is a process of its own, seconds long where 32-bit code runs
+    // emulated, and the probe reads the class key afresh on every creation.
+    static void SetRegistered(Component c, bool bRegistered)
+    {
+        if (ClassKeyExists(c) == bRegistered)
+            return;
+        if (bRegistered)
         {
-            if (ClassKeyExists(c))
-            {
-                EXPECT_EQ(0u, RunRegsvr32(c, true)) << DllName(c);
-            }
+            Register(c);
+            return;
         }
+        EXPECT_EQ(0u, RunRegsvr32(c, true)) << DllName(c);
+        EXPECT_FALSE(ClassKeyExists(c)) << DllName(c);
     }
 };
 
@@ -173,8 +183,7 @@ TEST_F(Companion, ProbeAAnswersOnlyForAListWithData)
     {
         SCOPED_TRACE(c.pszName);
         ClearData();
-        if (c.bRegister)
-            Register(CompA);
+        SetRegistered(CompA, c.bRegister);
         if (c.nProducts >= 0)
             SetProducts(std::vector<std::string>(c.nProducts, "QUILLMARK SHIELD"));
         if (c.hrResult != S_OK)
@@ -182,7 +191,6 @@ TEST_F(Companion, ProbeAAnswersOnlyForAListWithData)
         EXPECT_EQ(c.nExpected, ProbeCompanionA());
         EXPECT_EQ(c.bRegister ? 1u : 0u, Instances(CompA));
         ExpectNoComState();
-        Unregister();
     }
 }
 
@@ -218,14 +226,12 @@ TEST_F(Companion, ProbeBAnswersWhenItsQuerySucceeds)
     {
         SCOPED_TRACE(c.pszName);
         ClearData();
-        if (c.bRegister)
-            Register(CompB);
+        SetRegistered(CompB, c.bRegister);
         if (c.bSetResult)
             SetResult(CompB, c.hrResult);
         EXPECT_EQ(c.nExpected, ProbeCompanionB());
         EXPECT_EQ(c.bRegister ? 1u : 0u, Instances(CompB));
         ExpectNoComState();
-        Unregister();
     }
 }
 
@@ -302,10 +308,8 @@ TEST_F(Companion, ShouldAddBootScanAsksAThenB)
     {
         SCOPED_TRACE(c.pszName);
         ClearData();
-        if (c.bRegisterA)
-            Register(CompA);
-        if (c.bRegisterB)
-            Register(CompB);
+        SetRegistered(CompA, c.bRegisterA);
+        SetRegistered(CompB, c.bRegisterB);
         if (c.nProductsA >= 0)
             SetProducts(std::vector<std::string>(c.nProductsA, "QUILLMARK SHIELD"));
         if (c.bSetResultB)
@@ -315,7 +319,6 @@ TEST_F(Companion, ShouldAddBootScanAsksAThenB)
         EXPECT_EQ(c.dwInstancesA, Instances(CompA));
         EXPECT_EQ(c.dwInstancesB, Instances(CompB));
         ExpectNoComState();
-        Unregister();
     }
 }
 
@@ -355,11 +358,9 @@ TEST_F(Companion, ScannerLineAppearsOnlyWhenTheProbeSaysYes)
     {
         SCOPED_TRACE(c.pszName);
         ClearData();
+        SetRegistered(CompB, c.bRegisterB);
         if (c.bRegisterB)
-        {
-            Register(CompB);
             SetResult(CompB, S_OK);
-        }
         ASSERT_TRUE(
             harness::WriteFileBytes("C:\\AUTOEXEC.BAT", "ECHO 1\r\nC:\\OLD\\PROBIT.EXE\r\n"));
         g_bDefaultArgs = FALSE;
@@ -369,7 +370,6 @@ TEST_F(Companion, ScannerLineAppearsOnlyWhenTheProbeSaysYes)
                                   "PATH=" + s;
         EXPECT_EQ(strExpected, harness::ReadFileBytes("C:\\AUTOEXEC.BAT"));
         EXPECT_EQ(c.bRegisterB ? 1u : 0u, Instances(CompB));
-        Unregister();
     }
 }
 
