@@ -419,6 +419,7 @@ class KilledRun : public FlowTest
     };
 
     std::map<char, std::string> m_packages;
+    std::string m_strPackage; // the removal sequences' one package
     std::string m_strEng;
 };
 

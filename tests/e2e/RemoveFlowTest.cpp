@@ -296,7 +296,9 @@ TEST_F(RemoveFlow, UnknownCountOrR80RecordReleasesTheProductAndDeletesNothing)
         EXPECT_EQ(0u, Run("/REMOVE /PROD:A"));
         EXPECT_EQ("", RecStr(s_szKey, "ProductList"));
         if (c.pszCountAfter[0])
+        {
             EXPECT_EQ((DWORD)atoi(c.pszCountAfter), RecDword("ReferenceCount"));
+        }
         EXPECT_EQ(m_strEng, RecStr(s_szPathKey, "Engine"));
         EXPECT_EQ(60u, RecDword("Timeout"));
         EXPECT_EQ(files, DirNames(m_strEng));
@@ -383,7 +385,9 @@ TEST_F(RemoveFlow, ArgumentsItRefuses)
         std::vector<std::string> msgs = LastRunMessages();
         EXPECT_TRUE(HasMessage(msgs, "Orvane: Agr: REMOVE\n"));
         if (c.pszLine)
+        {
             EXPECT_TRUE(HasMessage(msgs, c.pszLine));
+        }
         EXPECT_FALSE(KeyExists("SOFTWARE\\Quillmark"));
     }
 }
