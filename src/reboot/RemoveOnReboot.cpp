@@ -83,6 +83,24 @@ static BOOL IsRequestPending(const char* pszExisting, const char* pszTarget)
     return bPending;
 }
 
+// Steps from *pi over one pair of the pending list: a source, then its destination (empty for a
+// deletion, with a leading "!" when the move may replace its target). FALSE at the list's end or
+// at a source that has no destination left in the value.
+static BOOL NextPendingPair(const WCHAR* pwszList, DWORD cch, DWORD* pi, DWORD* piSource,
+                            DWORD* piDest)
+{
+    DWORD i = *pi;
+    if (i >= cch || !pwszList[i])
+        return FALSE;
+    *piSource = i;
+    i += lstrlenW(pwszList + i) + 1;
+    if (i >= cch)
+        return FALSE;
+    *piDest = i;
+    *pi = i + lstrlenW(pwszList + i) + 1;
+    return TRUE;
+}
+
 // Takes the last recorded deletion of pszTarget (the pair: target, empty name) out of
 // PendingFileRenameOperations. The value is read and written in its stored UTF-16 form, so the
 // entries of other programs are written back unchanged even where they hold characters that the
@@ -102,14 +120,9 @@ static BOOL WithdrawPendingDeletion(const char* pszTarget)
     DWORD iPairStart = 0, iPairEnd = 0;
     BOOL bFound = FALSE;
     // Pairs of source and destination; an empty destination is a deletion.
-    for (DWORD i = 0; i < cch && pwszList[i];)
+    DWORD iSource, iDest;
+    for (DWORD i = 0; NextPendingPair(pwszList, cch, &i, &iSource, &iDest);)
     {
-        DWORD iSource = i;
-        i += lstrlenW(pwszList + i) + 1;
-        if (i >= cch)
-            break;
-        DWORD iDest = i;
-        i += lstrlenW(pwszList + i) + 1;
         if (pwszList[iDest] == L'\0' && IsSamePendingPath(pwszList + iSource, wszTarget))
         {
             iPairStart = iSource;
@@ -151,14 +164,11 @@ BOOL CompleteLoneDeletion(const char* pszExisting, const char* pszTarget)
         return FALSE;
     BOOL bDeletion = FALSE;
     BOOL bRename = FALSE;
-    for (DWORD i = 0; i < cch && pwszList[i];)
+    DWORD iSource, iDest;
+    for (DWORD i = 0; NextPendingPair(pwszList, cch, &i, &iSource, &iDest);)
     {
-        const WCHAR* pwszSource = pwszList + i;
-        i += lstrlenW(pwszList + i) + 1;
-        if (i >= cch)
-            break;
-        const WCHAR* pwszDest = pwszList + i;
-        i += lstrlenW(pwszList + i) + 1;
+        const WCHAR* pwszSource = pwszList + iSource;
+        const WCHAR* pwszDest = pwszList + iDest;
         // A rename that may replace its target is stored with a leading "!".
         if (pwszDest[0] == L'!')
             pwszDest++;
@@ -234,14 +244,11 @@ static BOOL IsDeletionLastForPath(const char* pszPath)
     if (!pwszList)
         return FALSE;
     BOOL bDeletedLast = FALSE;
-    for (DWORD i = 0; i < cch && pwszList[i];)
+    DWORD iSource, iDest;
+    for (DWORD i = 0; NextPendingPair(pwszList, cch, &i, &iSource, &iDest);)
     {
-        const WCHAR* pwszSource = pwszList + i;
-        i += lstrlenW(pwszList + i) + 1;
-        if (i >= cch)
-            break;
-        const WCHAR* pwszDest = pwszList + i;
-        i += lstrlenW(pwszList + i) + 1;
+        const WCHAR* pwszSource = pwszList + iSource;
+        const WCHAR* pwszDest = pwszList + iDest;
         if (pwszDest[0] == L'!')
             pwszDest++;
         if (pwszDest[0] == L'\0')

@@ -15,27 +15,11 @@ DWORD AppendUniquePathEntry(char* pszValue, DWORD cbValue, const char* pszEntry)
     size_t cchEntry = strlen(pszEntry);
     if (cchEntry == 0)
         return (DWORD)strlen(pszValue);
-
-    // Every removal can join text into a new occurrence before it, so the search restarts from
-    // the beginning; occurrences that are not whole entries are stepped over.
-    char* pszFrom = pszValue;
-    char* pszAt;
-    while ((pszAt = MbsStr(pszFrom, pszEntry)) != NULL)
-    {
-        if (IsWholeEntry(pszAt, cchEntry))
-        {
-            memmove(pszAt, pszAt + cchEntry, strlen(pszAt + cchEntry) + 1);
-            pszFrom = pszValue;
-        }
-        else
-        {
-            pszFrom = pszAt + ((IsDBCSLeadByte((BYTE)*pszAt) && pszAt[1]) ? 2 : 1);
-        }
-    }
+    // Occurrences elsewhere are taken out first, so that the entry stands once, and last.
+    size_t cchValue = RemovePathEntry(pszValue, pszEntry);
 
     // With nothing removed, a value near the end of its buffer has no room for the entry. Cutting
     // it, or writing the entry alone, would take directories out of the administrator's PATH.
-    size_t cchValue = strlen(pszValue);
     if (cchValue + cchEntry + 1 > cbValue)
     {
         WriteLog("Orvane: PATH of [%d] bytes has no room for [%s], leave it unchanged\n",
@@ -51,7 +35,9 @@ DWORD RemovePathEntry(char* pszValue, const char* pszEntry)
     size_t cchEntry = strlen(pszEntry);
     if (cchEntry == 0)
         return (DWORD)strlen(pszValue);
-    // The same recognition as the append above, so that exactly what it added is taken out.
+    // Every removal can join text into a new occurrence before it, so the search restarts from
+    // the beginning; occurrences that are not whole entries are stepped over. The append uses the
+    // same recognition, so exactly what it added is taken out.
     char* pszFrom = pszValue;
     char* pszAt;
     while ((pszAt = MbsStr(pszFrom, pszEntry)) != NULL)
