@@ -278,6 +278,13 @@ static void UnmarkSection(const char* pszMarker)
     DeleteFileA(pszMarker);
 }
 
+void RemoveSectionMarker(const char* pszEngPath, int nSection)
+{
+    char szMarker[MAX_PATH];
+    if (nSection != SECTION_FILES && FormSectionMarker(szMarker, pszEngPath, nSection))
+        UnmarkSection(szMarker);
+}
+
 void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot)
 {
     if (!pszEngPath || !pszEngPath[0])

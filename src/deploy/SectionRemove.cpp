@@ -72,11 +72,12 @@ void RemoveSectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot
     WalkManifestSection(pszEngPath, nSection, RemoveEntry, &pass);
 
     // What the copy pass itself leaves beside the manifest's files: the scanner that 95/98 runs
-    // copy from Morcmd.exe, and the work file of a copy that was stopped.
+    // copy from Morcmd.exe, and the work file and section marker of a copy that was stopped.
     char szPath[MAX_PATH];
     if (pass.bMorcmd && JoinEntryPath(szPath, pszEngPath, "Probit.exe", NULL))
         RemoveEngineFile(szPath, pbNeedReboot);
     RemoveCopyWorkFile(pszEngPath);
+    RemoveSectionMarker(pszEngPath, nSection);
 }
 
 BOOL RemoveEmptyDir(const char* pszPath)

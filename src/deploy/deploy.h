@@ -158,6 +158,9 @@ BOOL IsSignatureFile(const char* pszName);
 // fitting the engine directory to the platform. Logs every step.
 void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot);
 
+// Deletes the marker that a copy of engine section nSection stopped half way left in pszEngPath.
+void RemoveSectionMarker(const char* pszEngPath, int nSection);
+
 // Brings staged copies left by earlier runs up to date from the package: in the common section
 // those whose packaged file is newer, in an engine section (when it counts as updated against
 // its staged copies) every one, each followed by a fresh staged copy of the section's signature

@@ -132,6 +132,9 @@ TEST_F(RemoveFlow, TwoProductsReleaseTheEngineAndTheLastRemovesEverythingOfOurs)
 
         ASSERT_TRUE(harness::WriteFileBytes(m_strEng + "\\user.txt", "the user's"));
         ASSERT_TRUE(harness::WriteFileBytes(m_strEng + "\\Logs\\scan.log", "a scanner's log"));
+        // An install stopped half way left the markers of its section copies and its work file.
+        for (const char* pszName : {"~PMOSKA.TMP", "~PMBRIN.TMP", "~PMCOPY.TMP"})
+            ASSERT_TRUE(harness::WriteFileBytes(m_strEng + "\\" + pszName, ""));
 
         // B held the last reference: the engine goes.
         EXPECT_EQ(0u, Run("/REMOVE /PROD:B"));
