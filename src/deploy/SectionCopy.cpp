@@ -100,6 +100,20 @@ static void StagePairFile(COPY_PASS* pPass, const char* pszName, BOOL bCopy)
     ScheduleReplacement(szStaged, szTarget, pPass->regBuf.pszRegBuf);
 }
 
+// A removal asks for the deletion at the restart of a file it finds in use. A pass that installs
+// the file again takes that deletion back, or the restart would delete the file it installs: before
+// the file is copied or staged, and once more after a copy for a file that was not there.
+static void KeepFileFromRemoval(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
+{
+    if (!WithdrawTrailingDeletion(pEntry->szTarget))
+        return;
+    WriteLog("Orvane: deletion of [%s] at the restart withdrawn, it is installed again\n",
+             pEntry->szTarget);
+    // The pass's snapshot of the pending list still shows the deletion.
+    ReleaseRegBuf(&pPass->regBuf);
+    TakeRegBuf(&pPass->regBuf);
+}
+
 // After a successful copy: an older staged copy from an earlier run would otherwise replace the
 // new file at the next restart.
 static void RefreshStagedCopy(const MANIFEST_ENTRY* pEntry)
@@ -183,6 +197,7 @@ static void StageEntry(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
 static BOOL CopyEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
 {
     COPY_PASS* pPass = (COPY_PASS*)pContext;
+    KeepFileFromRemoval(pPass, pEntry);
     if (pPass->nSection == SECTION_FILES)
     {
         if (!IsSourceNewer(pEntry->szTarget, pEntry->szSource))
@@ -203,6 +218,7 @@ static BOOL CopyEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
         WriteLog("Orvane: File Copy from [%s] to [%s] Successfully\n", pEntry->szSource,
                  pEntry->szTarget);
         DecryptCopiedFile(pEntry->szTarget);
+        KeepFileFromRemoval(pPass, pEntry);
         RefreshStagedCopy(pEntry);
         return TRUE;
     }

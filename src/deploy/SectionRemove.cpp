@@ -54,7 +54,10 @@ static BOOL RemoveEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
     }
     if (strcmp(pEntry->szName, "Morcmd.exe") == 0)
         pPass->bMorcmd = TRUE;
-    // The staged copy first: where it is gone, a pending replacement finds nothing to put back.
+    // The staged copy first, and the replacement waiting for it with it: left pending without its
+    // staged copy, it would delete at the restart a file that a later install puts in place.
+    if (PathExists(pEntry->szStaged) && WithdrawReplacement(pEntry->szStaged))
+        WriteLog("Orvane: replacement by [%s] at the restart withdrawn\n", pEntry->szStaged);
     RemoveEngineFile(pEntry->szStaged, pPass->pbNeedReboot);
     RemoveEngineFile(pEntry->szTarget, pPass->pbNeedReboot);
     return TRUE;

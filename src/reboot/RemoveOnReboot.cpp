@@ -9,14 +9,20 @@
 static const char s_szSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 static const WCHAR s_wszPendingValue[] = L"PendingFileRenameOperations";
 
-// TRUE when an entry of the pending list names the same file as wszTarget. The system stores
-// each path behind the "\??\" prefix of its object names.
-static BOOL IsSamePendingPath(const WCHAR* pwszEntry, const WCHAR* pwszTarget)
+// The path of an entry of the pending list: the system stores each path behind the "\??\" prefix
+// of its object names.
+static const WCHAR* PendingPathOf(const WCHAR* pwszEntry)
 {
     if (pwszEntry[0] == L'\\' && pwszEntry[1] == L'?' && pwszEntry[2] == L'?' &&
         pwszEntry[3] == L'\\')
-        pwszEntry += 4;
-    return lstrcmpiW(pwszEntry, pwszTarget) == 0;
+        return pwszEntry + 4;
+    return pwszEntry;
+}
+
+// TRUE when an entry of the pending list names the same file as wszTarget.
+static BOOL IsSamePendingPath(const WCHAR* pwszEntry, const WCHAR* pwszTarget)
+{
+    return lstrcmpiW(PendingPathOf(pwszEntry), pwszTarget) == 0;
 }
 
 // Reads PendingFileRenameOperations in its stored UTF-16 form into a heap buffer with two spare
@@ -101,6 +107,21 @@ static BOOL NextPendingPair(const WCHAR* pwszList, DWORD cch, DWORD* pi, DWORD* 
     return TRUE;
 }
 
+// Stores the list read from hKey without its strings from iStart up to iEnd; the value goes when
+// nothing is left, as before the first request. TRUE when stored.
+static BOOL CutPendingList(HKEY hKey, WCHAR* pwszList, DWORD cch, DWORD iStart, DWORD iEnd)
+{
+    if (iEnd > cch)
+        iEnd = cch;
+    MoveMemory(pwszList + iStart, pwszList + iEnd, (cch - iEnd) * sizeof(WCHAR));
+    DWORD cchLeft = cch - (iEnd - iStart);
+    // Nothing but the list's terminator left.
+    if (cchLeft == 0 || pwszList[0] == L'\0')
+        return RegDeleteValueW(hKey, s_wszPendingValue) == ERROR_SUCCESS;
+    return RegSetValueExW(hKey, s_wszPendingValue, 0, REG_MULTI_SZ, (const BYTE*)pwszList,
+                          cchLeft * sizeof(WCHAR)) == ERROR_SUCCESS;
+}
+
 // Takes the last recorded deletion of pszTarget (the pair: target, empty name) out of
 // PendingFileRenameOperations. The value is read and written in its stored UTF-16 form, so the
 // entries of other programs are written back unchanged even where they hold characters that the
@@ -131,19 +152,7 @@ static BOOL WithdrawPendingDeletion(const char* pszTarget)
         }
     }
     if (bFound)
-    {
-        if (iPairEnd > cch)
-            iPairEnd = cch;
-        MoveMemory(pwszList + iPairStart, pwszList + iPairEnd, (cch - iPairEnd) * sizeof(WCHAR));
-        DWORD cchLeft = cch - (iPairEnd - iPairStart);
-        // Nothing but the list's terminator left: the value goes, as before the request.
-        if (cchLeft == 0 || pwszList[0] == L'\0')
-            bWithdrawn = RegDeleteValueW(hKey, s_wszPendingValue) == ERROR_SUCCESS;
-        else
-            bWithdrawn =
-                RegSetValueExW(hKey, s_wszPendingValue, 0, REG_MULTI_SZ, (const BYTE*)pwszList,
-                               cchLeft * sizeof(WCHAR)) == ERROR_SUCCESS;
-    }
+        bWithdrawn = CutPendingList(hKey, pwszList, cch, iPairStart, iPairEnd);
     HeapFree(GetProcessHeap(), 0, pwszList);
     RegCloseKey(hKey);
     return bWithdrawn;
@@ -263,6 +272,49 @@ static BOOL IsDeletionLastForPath(const char* pszPath)
     }
     HeapFree(GetProcessHeap(), 0, pwszList);
     return bDeletedLast;
+}
+
+BOOL WithdrawLastPendingDeletion(const char* pszTarget)
+{
+    return IsDeletionLastForPath(pszTarget) && WithdrawPendingDeletion(pszTarget);
+}
+
+BOOL WithdrawPendingReplacement(const char* pszStaged)
+{
+    WCHAR wszStaged[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, pszStaged, -1, wszStaged, MAX_PATH))
+        return FALSE;
+    HKEY hKey = NULL;
+    DWORD cch = 0;
+    WCHAR* pwszList = ReadPendingList(&cch, &hKey);
+    if (!pwszList)
+        return FALSE;
+    BOOL bWithdrawn = FALSE;
+    // The rename of the staged copy, with the deletion of its target just before it.
+    DWORD iPrevSource = 0, iPrevDest = 0;
+    BOOL bPrev = FALSE;
+    DWORD iSource, iDest;
+    for (DWORD i = 0; NextPendingPair(pwszList, cch, &i, &iSource, &iDest);)
+    {
+        const WCHAR* pwszDest = pwszList + iDest;
+        if (pwszDest[0] == L'!')
+            pwszDest++;
+        if (pwszDest[0] != L'\0' && IsSamePendingPath(pwszList + iSource, wszStaged))
+        {
+            DWORD iStart = iSource;
+            if (bPrev && pwszList[iPrevDest] == L'\0' &&
+                IsSamePendingPath(pwszList + iPrevSource, PendingPathOf(pwszDest)))
+                iStart = iPrevSource;
+            bWithdrawn = CutPendingList(hKey, pwszList, cch, iStart, i);
+            break;
+        }
+        iPrevSource = iSource;
+        iPrevDest = iDest;
+        bPrev = TRUE;
+    }
+    HeapFree(GetProcessHeap(), 0, pwszList);
+    RegCloseKey(hKey);
+    return bWithdrawn;
 }
 
 BOOL DeleteFileOnReboot(const char* pszPath)

@@ -179,3 +179,33 @@ void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* psz
     }
     RemoveFileOnReboot(szFile, szEngFile);
 }
+
+// The short, upper-case name of the file pszPath, as requests name it; FALSE when it has none.
+static BOOL GetRequestName(const char* pszPath, char* szName)
+{
+    DWORD dwError;
+    if (!GetShortName(pszPath, szName, &dwError))
+        return FALSE;
+    MbsUpper(szName);
+    return TRUE;
+}
+
+BOOL WithdrawTrailingDeletion(const char* pszPath)
+{
+    char szName[MAX_PATH];
+    if (!GetRequestName(pszPath, szName))
+        return FALSE;
+    if (IsWinInitPlatform())
+        return WithdrawWinInitDeletion(szName);
+    return WithdrawLastPendingDeletion(szName);
+}
+
+BOOL WithdrawReplacement(const char* pszStaged)
+{
+    char szName[MAX_PATH];
+    if (!GetRequestName(pszStaged, szName))
+        return FALSE;
+    if (IsWinInitPlatform())
+        return WithdrawWinInitReplacement(szName);
+    return WithdrawPendingReplacement(szName);
+}

@@ -39,10 +39,16 @@ static BOOL IsWinInitLine(const char* pb, size_t cb, const char* pszName, const 
            pb[cchName] == '=' && _strnicmp(pb + cchName + 1, pszValue, cchValue) == 0;
 }
 
+// TRUE when the line is a rename line of pszTarget: "target=staged copy".
+static BOOL IsRenameLineOf(const char* pb, size_t cbLine, const char* pszTarget)
+{
+    size_t cchTarget = strlen(pszTarget);
+    return cbLine > cchTarget && pb[cchTarget] == '=' && _strnicmp(pb, pszTarget, cchTarget) == 0;
+}
+
 // TRUE when the content already deletes pszShortPath after every line that renames to it.
 static BOOL IsDeletionLastLine(const char* pb, size_t cb, const char* pszShortPath)
 {
-    size_t cchPath = strlen(pszShortPath);
     BOOL bDeletedLast = FALSE;
     size_t cbLine;
     for (size_t i = 0; i < cb; i += cbLine)
@@ -50,8 +56,7 @@ static BOOL IsDeletionLastLine(const char* pb, size_t cb, const char* pszShortPa
         cbLine = WinInitLineLength(pb + i, cb - i);
         if (IsWinInitLine(pb + i, cbLine, "NUL", pszShortPath))
             bDeletedLast = TRUE;
-        else if (cbLine > cchPath && pb[i + cchPath] == '=' &&
-                 _strnicmp(pb + i, pszShortPath, cchPath) == 0)
+        else if (IsRenameLineOf(pb + i, cbLine, pszShortPath))
             bDeletedLast = FALSE;
     }
     return bDeletedLast;
@@ -143,30 +148,38 @@ BOOL AddWinInitDeletion(const char* pszShortPath)
     return WriteWinInitLine(szEntry, cchEntry, TRUE, pszShortPath);
 }
 
-BOOL CompleteLoneRenameLine(const char* pszTarget)
+// WININIT.INI's content in a heap buffer of *pcb bytes, which the caller frees; NULL when there is
+// no such file or nothing in it.
+static char* ReadWinInit(DWORD* pcb)
 {
+    *pcb = 0;
     char szPath[MAX_PATH];
     if (!GetWinInitPath(szPath))
-        return FALSE;
+        return NULL;
 
     HANDLE hFile = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
-        return FALSE;
+        return NULL;
     DWORD dwHigh = 0;
     DWORD cbFile = GetFileSize(hFile, &dwHigh);
     char* pb = NULL;
-    DWORD cbRead = 0;
     if (cbFile != INVALID_FILE_SIZE && dwHigh == 0 && cbFile > 0)
         pb = (char*)HeapAlloc(GetProcessHeap(), 0, cbFile);
-    if (pb && !ReadFile(hFile, pb, cbFile, &cbRead, NULL))
-        cbRead = 0;
+    if (pb && !ReadFile(hFile, pb, cbFile, pcb, NULL))
+        *pcb = 0;
     CloseHandle(hFile);
+    return pb;
+}
+
+BOOL CompleteLoneRenameLine(const char* pszTarget)
+{
+    DWORD cbRead = 0;
+    char* pb = ReadWinInit(&cbRead);
     if (!pb)
         return FALSE;
 
     // A rename line is "target=staged copy", a deletion line "NUL=target".
-    size_t cchTarget = strlen(pszTarget);
     BOOL bRename = FALSE;
     BOOL bDeletion = FALSE;
     size_t cbLine;
@@ -175,8 +188,7 @@ BOOL CompleteLoneRenameLine(const char* pszTarget)
         cbLine = WinInitLineLength(pb + i, cbRead - i);
         if (IsWinInitLine(pb + i, cbLine, "NUL", pszTarget))
             bDeletion = TRUE;
-        else if (cbLine > cchTarget && pb[i + cchTarget] == '=' &&
-                 _strnicmp(pb + i, pszTarget, cchTarget) == 0)
+        else if (IsRenameLineOf(pb + i, cbLine, pszTarget))
             bRename = TRUE;
     }
     HeapFree(GetProcessHeap(), 0, pb);
@@ -184,4 +196,124 @@ BOOL CompleteLoneRenameLine(const char* pszTarget)
         return FALSE;
     // Inserted under the header, the deletion stands above its rename and is carried out first.
     return AddWinInitRename(pszTarget, NULL);
+}
+
+// Up to two lines of WININIT.INI to take out, as offsets and lengths in its content.
+struct WININIT_CUT
+{
+    size_t aiStart[2];
+    size_t acb[2];
+    int nLines;
+};
+
+// The last deletion line of pszName, when no line renames to the file after it.
+static BOOL FindTrailingDeletion(const char* pb, size_t cb, const char* pszName, WININIT_CUT* pCut)
+{
+    if (!IsDeletionLastLine(pb, cb, pszName))
+        return FALSE;
+    size_t cbLine;
+    for (size_t i = 0; i < cb; i += cbLine)
+    {
+        cbLine = WinInitLineLength(pb + i, cb - i);
+        if (IsWinInitLine(pb + i, cbLine, "NUL", pszName))
+        {
+            pCut->aiStart[0] = i;
+            pCut->acb[0] = cbLine;
+            pCut->nLines = 1;
+        }
+    }
+    return pCut->nLines == 1;
+}
+
+// The first rename line whose staged copy is pszName, with the last deletion line of its target
+// above it.
+static BOOL FindReplacement(const char* pb, size_t cb, const char* pszName, WININIT_CUT* pCut)
+{
+    size_t cchName = strlen(pszName);
+    size_t cbLine;
+    for (size_t i = 0; i < cb; i += cbLine)
+    {
+        cbLine = WinInitLineLength(pb + i, cb - i);
+        size_t cbText = cbLine;
+        while (cbText > 0 && (pb[i + cbText - 1] == '\n' || pb[i + cbText - 1] == '\r'))
+            cbText--;
+        const char* pEq = (const char*)memchr(pb + i, '=', cbText);
+        if (!pEq || (size_t)(pb + i + cbText - (pEq + 1)) != cchName ||
+            _strnicmp(pEq + 1, pszName, cchName) != 0)
+            continue;
+        char szTarget[WININIT_ENTRY_SIZE];
+        size_t cchTarget = (size_t)(pEq - (pb + i));
+        if (cchTarget == 0 || cchTarget >= sizeof(szTarget) || _strnicmp(pb + i, "NUL=", 4) == 0)
+            continue;
+        memcpy(szTarget, pb + i, cchTarget);
+        szTarget[cchTarget] = '\0';
+        pCut->aiStart[0] = i;
+        pCut->acb[0] = cbLine;
+        pCut->nLines = 1;
+        size_t cbAbove;
+        for (size_t j = 0; j < i; j += cbAbove)
+        {
+            cbAbove = WinInitLineLength(pb + j, i - j);
+            if (IsWinInitLine(pb + j, cbAbove, "NUL", szTarget))
+            {
+                pCut->aiStart[1] = j;
+                pCut->acb[1] = cbAbove;
+                pCut->nLines = 2;
+            }
+        }
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// Takes the lines that pfnFind picks for pszName out of WININIT.INI, every other byte kept, in
+// one write from the start under share mode 0. TRUE when lines were taken out.
+static BOOL CutWinInitLines(BOOL (*pfnFind)(const char*, size_t, const char*, WININIT_CUT*),
+                            const char* pszName)
+{
+    char szPath[MAX_PATH];
+    if (!GetWinInitPath(szPath))
+        return FALSE;
+    HANDLE hFile = CreateFileA(szPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return FALSE;
+    DWORD dwHigh = 0;
+    DWORD cbFile = GetFileSize(hFile, &dwHigh);
+    char* pb = NULL;
+    if (cbFile != INVALID_FILE_SIZE && dwHigh == 0 && cbFile > 0)
+        pb = (char*)HeapAlloc(GetProcessHeap(), 0, cbFile);
+    DWORD cbRead = 0;
+    WININIT_CUT cut = {{0, 0}, {0, 0}, 0};
+    BOOL bCut = FALSE;
+    if (pb && ReadFile(hFile, pb, cbFile, &cbRead, NULL) && cbRead == cbFile &&
+        pfnFind(pb, cbRead, pszName, &cut))
+    {
+        // The later line first, so the earlier one's offset still holds.
+        size_t cbNew = cbRead;
+        for (int n = 0; n < cut.nLines; n++)
+        {
+            size_t iStart = cut.aiStart[n], cbLine = cut.acb[n];
+            memmove(pb + iStart, pb + iStart + cbLine, cbNew - iStart - cbLine);
+            cbNew -= cbLine;
+        }
+        DWORD cbWritten = 0;
+        bCut = SetFilePointer(hFile, 0, NULL, FILE_BEGIN) == 0 &&
+               WriteFile(hFile, pb, (DWORD)cbNew, &cbWritten, NULL) && cbWritten == cbNew &&
+               SetEndOfFile(hFile);
+    }
+    if (pb)
+        HeapFree(GetProcessHeap(), 0, pb);
+    CloseHandle(hFile);
+    return bCut;
+}
+
+BOOL WithdrawWinInitDeletion(const char* pszShortPath)
+{
+    return CutWinInitLines(FindTrailingDeletion, pszShortPath);
+}
+
+BOOL WithdrawWinInitReplacement(const char* pszStaged)
+{
+    return CutWinInitLines(FindReplacement, pszStaged);
 }

@@ -61,6 +61,31 @@ BOOL DeleteFileOnReboot(const char* pszPath);
 // as AddWinInitRename is. Returns 1 when the deletion is recorded, 0 when not. Does not log.
 BOOL AddWinInitDeletion(const char* pszShortPath);
 
+// A removal takes back the replacements of the files it removes, and asks for the deletion at the
+// restart of a file it finds in use; a later run that installs the file again takes that deletion
+// back (RemoveOnReboot.cpp, WinInit.cpp). Names are short and upper case; none of these logs.
+
+// NT family: takes the deletion of pszTarget out of the pending list when it is the last pair
+// naming the file. TRUE when it was taken out.
+BOOL WithdrawLastPendingDeletion(const char* pszTarget);
+
+// NT family: takes the first rename of the staged copy pszStaged out of the pending list, with the
+// deletion of its target just before it. TRUE when it was taken out.
+BOOL WithdrawPendingReplacement(const char* pszStaged);
+
+// 95, 98 and ME: takes the last line "NUL=<pszShortPath>" out of WININIT.INI when no line renames
+// to the file after it. Every other byte is kept; written under share mode 0. TRUE when taken out.
+BOOL WithdrawWinInitDeletion(const char* pszShortPath);
+
+// 95, 98 and ME: takes the first line "<target>=<pszStaged>" out of WININIT.INI, with the last
+// deletion line of that target above it, as WithdrawWinInitDeletion writes. TRUE when taken out.
+BOOL WithdrawWinInitReplacement(const char* pszStaged);
+
+// The above for the platform of the run (g_dwOSType), Schedule.cpp, given the full paths of
+// existing files (FALSE when a file has no short name).
+BOOL WithdrawTrailingDeletion(const char* pszPath);
+BOOL WithdrawReplacement(const char* pszStaged);
+
 // ---------------------------------------------------------------------------------------------
 // Pending-replacement lookup (Pending.cpp).
 

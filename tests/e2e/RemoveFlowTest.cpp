@@ -1,6 +1,7 @@
 // The removal flow of the real process (/REMOVE): two products release the engine one after the
-// other on the NT family and on 98, a DLL in use deleted by the restart, records whose engine
-// must stay (an unknown count, an r80 installation), and the arguments the mode refuses.
+// other on the NT family and on 98, a DLL in use deleted by the restart, an install before that
+// restart, records whose engine must stay (an unknown count, an r80 installation), and the
+// arguments the mode refuses.
 #include "FlowSupport.h"
 
 #include <algorithm>
@@ -172,9 +173,9 @@ TEST_F(RemoveFlow, TwoProductsReleaseTheEngineAndTheLastRemovesEverythingOfOurs)
 }
 
 // The last product removed while a scanner holds the engine DLL, over a replacement that an
-// update left pending for it: code 2, and the restart ends with the DLL gone, not with the staged
-// copy put back in its place.
-TEST_F(RemoveFlow, DllInUseIsDeletedAtTheRestartAfterItsPendingReplacement)
+// update left pending for it: code 2, the replacements go with their staged copies, and the
+// restart ends with the DLL gone, not with the staged copy put back in its place.
+TEST_F(RemoveFlow, DllInUseOverAPendingReplacementIsDeletedAtTheRestart)
 {
     REQUIRE_WINE();
     for (const char* pszWindows : {"winxp", "win98"})
@@ -183,6 +184,7 @@ TEST_F(RemoveFlow, DllInUseIsDeletedAtTheRestartAfterItsPendingReplacement)
         ResetFor(pszWindows);
         std::string strDll = m_strEng + "\\Osk32dll.dll";
         ASSERT_EQ(0u, Run("/PROD:A /PATH:" + m_strEng));
+        std::string strWinInitBefore = harness::ReadFileBytes(harness::WinInitPath());
         {
             HeldFile held(strDll);
             ASSERT_TRUE(held.IsHeld());
@@ -197,26 +199,15 @@ TEST_F(RemoveFlow, DllInUseIsDeletedAtTheRestartAfterItsPendingReplacement)
         EXPECT_TRUE(harness::FileExists(strDll));
         EXPECT_FALSE(harness::FileExists(strDll + "000"));
         EXPECT_FALSE(KeyExists("SOFTWARE\\Quillmark"));
+        // The one request left is the DLL's deletion.
+        std::string strShortDll = harness::ShortUpper(strDll);
         if (m_b9x)
-        {
-            std::string strWinInit = harness::ReadFileBytes(harness::WinInitPath());
-            std::string strShortDll = harness::ShortUpper(strDll);
-            size_t nRename = strWinInit.find(strShortDll + "=");
-            size_t nDelete = strWinInit.rfind("NUL=" + strShortDll + "\r\n");
-            ASSERT_NE(std::string::npos, nRename) << strWinInit;
-            ASSERT_NE(std::string::npos, nDelete) << strWinInit;
-            EXPECT_LT(nRename, nDelete) << strWinInit;
-        }
+            EXPECT_EQ(strWinInitBefore.empty() ? "[Rename]\r\nNUL=" + strShortDll + "\r\n"
+                                               : strWinInitBefore + "NUL=" + strShortDll + "\r\n",
+                      harness::ReadFileBytes(harness::WinInitPath()));
         else
-        {
-            // The deletion is the last request naming the DLL, after its replacement.
-            std::vector<std::string> pending = harness::ReadPendingRenames();
-            std::string strName = "\\??\\" + harness::ShortUpper(strDll);
-            ASSERT_GE(pending.size(), 6u);
-            EXPECT_EQ(strName, pending.end()[-2]);
-            EXPECT_EQ("", pending.end()[-1]);
-            EXPECT_NE(pending.end(), std::find(pending.begin(), pending.end() - 2, strName));
-        }
+            EXPECT_EQ((std::vector<std::string>{"\\??\\" + strShortDll, ""}),
+                      harness::ReadPendingRenames());
 
         ASSERT_TRUE(harness::Restart());
         EXPECT_FALSE(harness::FileExists(strDll));
@@ -224,6 +215,42 @@ TEST_F(RemoveFlow, DllInUseIsDeletedAtTheRestartAfterItsPendingReplacement)
         EXPECT_TRUE(DirNames(m_strEng).empty())
             << "the engine directory is empty after the restart";
     }
+}
+
+// The last product removed while a scanner holds the engine DLL, then, before the restart,
+// another product installed: with the DLL let go or still held, and with or without the
+// replacement of an earlier update pending for it. The restart leaves that product's engine whole.
+TEST_F(RemoveFlow, InstallBeforeTheRestartKeepsItsEngine)
+{
+    REQUIRE_WINE();
+    for (const char* pszWindows : {"winxp", "win98"})
+        for (bool bUpdateStaged : {false, true})
+            for (bool bHeldAtInstall : {false, true})
+            {
+                SCOPED_TRACE(std::string(pszWindows) + (bUpdateStaged ? ", update staged" : "") +
+                             (bHeldAtInstall ? ", held at the install" : ""));
+                ResetFor(pszWindows);
+                std::string strDll = m_strEng + "\\Osk32dll.dll";
+                ASSERT_EQ(0u, Run("/PROD:A /PATH:" + m_strEng));
+                {
+                    HeldFile held(strDll);
+                    ASSERT_TRUE(held.IsHeld());
+                    if (bUpdateStaged)
+                        ASSERT_EQ(2u, Run("/PROD:A", NewerOskaPackage("newpkg")));
+                    ASSERT_EQ(2u, Run("/REMOVE /PROD:A"));
+                    if (bHeldAtInstall)
+                        EXPECT_EQ(0u, Run("/PROD:B /PATH:" + m_strEng));
+                }
+                if (!bHeldAtInstall)
+                    EXPECT_EQ(0u, Run("/PROD:B /PATH:" + m_strEng));
+
+                ASSERT_TRUE(harness::Restart());
+                EXPECT_EQ(ExpectedEngineFiles(3, Group()), DirNames(m_strEng));
+                EXPECT_TRUE(harness::ReadFileBytes(m_strPackage + "\\Osk32dll.dll") ==
+                            harness::ReadFileBytes(strDll))
+                    << "the engine DLL of B's package";
+                EXPECT_EQ("|B|", RecStr(s_szKey, "ProductList"));
+            }
 }
 
 TEST_F(RemoveFlow, NonSilentRemovalShowsItsOutcome)

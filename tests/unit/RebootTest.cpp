@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace std::string_literals;
+
 namespace
 {
 
@@ -276,6 +278,64 @@ TEST_F(Reboot, AddWinInitRenameTakesLinesUpToItsBuffer)
     EXPECT_EQ(1023u + 10u, strExpected.size());
     EXPECT_EQ(strExpected, harness::ReadFileBytes(harness::WinInitPath()));
     EXPECT_TRUE(harness::LastRunMessages().empty());
+}
+
+// What a removal takes back and what an install takes back after it: only the lines and pairs
+// meant, every other byte of WININIT.INI and every other request of the list kept in order.
+TEST_F(Reboot, WithdrawalsTakeOutOnlyTheirRequests)
+{
+    const char* const pszS = "C:\\ENG\\OSK3~1.DLL";
+    const char* const pszT = "C:\\ENG\\OSK32DLL.DLL";
+    const std::string strT = pszT, strS = pszS;
+    struct
+    {
+        const char* pszCase;
+        bool bReplacement; // else the deletion that comes last
+        std::string strBefore, strAfter;
+    } aCases[] = {
+        {"the replacement and its deletion", true,
+         "[Boot]\r\nx=1\r\n[Rename]\r\nNUL=" + strT + "\r\n" + strT + "=" + strS +
+             "\r\nNUL=C:\\B\r\nC:\\B=C:\\B0\r\n",
+         "[Boot]\r\nx=1\r\n[Rename]\r\nNUL=C:\\B\r\nC:\\B=C:\\B0\r\n"},
+        {"a replacement without its deletion", true, "[Rename]\n" + strT + "=" + strS + "\n",
+         "[Rename]\n"},
+        {"a staged name that only begins another", true,
+         "[Rename]\r\n" + strT + "=" + strS + "0\r\n", ""},
+        {"the last deletion, without its line end", false,
+         "[Rename]\r\nNUL=" + strT + "\r\n" + strT + "=" + strS + "\r\nNUL=" + strT,
+         "[Rename]\r\nNUL=" + strT + "\r\n" + strT + "=" + strS + "\r\n"},
+        {"a deletion with a rename after it", false,
+         "[Rename]\r\nNUL=" + strT + "\r\n" + strT + "=" + strS + "\r\n", ""},
+        {"a deletion of a longer name", false, "[Rename]\r\nNUL=" + strT + "0\r\n", ""},
+    };
+    for (const auto& c : aCases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        ASSERT_TRUE(harness::WriteFileBytes(harness::WinInitPath(), c.strBefore));
+        BOOL bDone =
+            c.bReplacement ? WithdrawWinInitReplacement(pszS) : WithdrawWinInitDeletion(pszT);
+        EXPECT_EQ(!c.strAfter.empty(), bDone != FALSE);
+        EXPECT_EQ(c.strAfter.empty() ? c.strBefore : c.strAfter,
+                  harness::ReadFileBytes(harness::WinInitPath()));
+    }
+
+    // The pending list: another program's request before and after ours.
+    std::string strList;
+    for (const std::string& str : {"\\??\\C:\\X"s, ""s, "\\??\\" + strT, ""s, "\\??\\" + strS,
+                                   "!\\??\\" + strT, "\\??\\C:\\Y"s, ""s, "\\??\\" + strT, ""s})
+        strList += str + '\0';
+    strList += '\0';
+    harness::SetMachineValue("SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                             "PendingFileRenameOperations", REG_MULTI_SZ, strList.data(),
+                             (DWORD)strList.size());
+    EXPECT_FALSE(WithdrawPendingReplacement("C:\\ENG\\OSK3~1.DL"));
+    EXPECT_TRUE(WithdrawPendingReplacement(pszS));
+    EXPECT_EQ((std::vector<std::string>{"\\??\\C:\\X", "", "\\??\\C:\\Y", "", "\\??\\" + strT, ""}),
+              harness::ReadPendingRenames());
+    EXPECT_FALSE(WithdrawLastPendingDeletion("C:\\Y0"));
+    EXPECT_TRUE(WithdrawLastPendingDeletion(pszT));
+    EXPECT_EQ((std::vector<std::string>{"\\??\\C:\\X", "", "\\??\\C:\\Y", ""}),
+              harness::ReadPendingRenames());
 }
 
 } // namespace
