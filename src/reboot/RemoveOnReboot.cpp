@@ -122,40 +122,77 @@ static BOOL CutPendingList(HKEY hKey, WCHAR* pwszList, DWORD cch, DWORD iStart, 
                           cchLeft * sizeof(WCHAR)) == ERROR_SUCCESS;
 }
 
-// Takes the last recorded deletion of pszTarget (the pair: target, empty name) out of
+// Takes the strings that pfnFind picks for pszName (from *piStart up to *piEnd) out of
 // PendingFileRenameOperations. The value is read and written in its stored UTF-16 form, so the
 // entries of other programs are written back unchanged even where they hold characters that the
-// ANSI code page lacks. Returns TRUE when the deletion is no longer recorded.
-static BOOL WithdrawPendingDeletion(const char* pszTarget)
+// ANSI code page lacks. Returns TRUE when they were taken out.
+static BOOL CutFromPendingList(const char* pszName,
+                               BOOL (*pfnFind)(const WCHAR*, DWORD, const WCHAR*, DWORD*, DWORD*))
 {
-    WCHAR wszTarget[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, pszTarget, -1, wszTarget, MAX_PATH))
+    WCHAR wszName[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, pszName, -1, wszName, MAX_PATH))
         return FALSE;
     HKEY hKey = NULL;
     DWORD cch = 0;
     WCHAR* pwszList = ReadPendingList(&cch, &hKey);
     if (!pwszList)
         return FALSE;
+    DWORD iStart = 0, iEnd = 0;
+    BOOL bCut = pfnFind(pwszList, cch, wszName, &iStart, &iEnd) &&
+                CutPendingList(hKey, pwszList, cch, iStart, iEnd);
+    HeapFree(GetProcessHeap(), 0, pwszList);
+    RegCloseKey(hKey);
+    return bCut;
+}
 
-    BOOL bWithdrawn = FALSE;
-    DWORD iPairStart = 0, iPairEnd = 0;
+// The last deletion of pwszTarget (the pair: target, empty name).
+static BOOL FindLastDeletionPair(const WCHAR* pwszList, DWORD cch, const WCHAR* pwszTarget,
+                                 DWORD* piStart, DWORD* piEnd)
+{
     BOOL bFound = FALSE;
-    // Pairs of source and destination; an empty destination is a deletion.
     DWORD iSource, iDest;
     for (DWORD i = 0; NextPendingPair(pwszList, cch, &i, &iSource, &iDest);)
     {
-        if (pwszList[iDest] == L'\0' && IsSamePendingPath(pwszList + iSource, wszTarget))
+        if (pwszList[iDest] == L'\0' && IsSamePendingPath(pwszList + iSource, pwszTarget))
         {
-            iPairStart = iSource;
-            iPairEnd = i;
+            *piStart = iSource;
+            *piEnd = i;
             bFound = TRUE;
         }
     }
-    if (bFound)
-        bWithdrawn = CutPendingList(hKey, pwszList, cch, iPairStart, iPairEnd);
-    HeapFree(GetProcessHeap(), 0, pwszList);
-    RegCloseKey(hKey);
-    return bWithdrawn;
+    return bFound;
+}
+
+// The first rename of the staged copy pwszStaged, with the deletion of its target just before it.
+static BOOL FindReplacementPairs(const WCHAR* pwszList, DWORD cch, const WCHAR* pwszStaged,
+                                 DWORD* piStart, DWORD* piEnd)
+{
+    DWORD iPrevSource = 0, iPrevDest = 0;
+    BOOL bPrev = FALSE;
+    DWORD iSource, iDest;
+    for (DWORD i = 0; NextPendingPair(pwszList, cch, &i, &iSource, &iDest);)
+    {
+        const WCHAR* pwszDest = pwszList + iDest;
+        if (pwszDest[0] == L'!')
+            pwszDest++;
+        if (pwszDest[0] != L'\0' && IsSamePendingPath(pwszList + iSource, pwszStaged))
+        {
+            BOOL bWithDeletion = bPrev && pwszList[iPrevDest] == L'\0' &&
+                                 IsSamePendingPath(pwszList + iPrevSource, PendingPathOf(pwszDest));
+            *piStart = bWithDeletion ? iPrevSource : iSource;
+            *piEnd = i;
+            return TRUE;
+        }
+        iPrevSource = iSource;
+        iPrevDest = iDest;
+        bPrev = TRUE;
+    }
+    return FALSE;
+}
+
+static BOOL WithdrawPendingDeletion(const char* pszTarget)
+{
+    return CutFromPendingList(pszTarget, FindLastDeletionPair);
 }
 
 // The state a run stopped between its two delayed moves leaves: the deletion of pszTarget is
@@ -281,40 +318,7 @@ BOOL WithdrawLastPendingDeletion(const char* pszTarget)
 
 BOOL WithdrawPendingReplacement(const char* pszStaged)
 {
-    WCHAR wszStaged[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, pszStaged, -1, wszStaged, MAX_PATH))
-        return FALSE;
-    HKEY hKey = NULL;
-    DWORD cch = 0;
-    WCHAR* pwszList = ReadPendingList(&cch, &hKey);
-    if (!pwszList)
-        return FALSE;
-    BOOL bWithdrawn = FALSE;
-    // The rename of the staged copy, with the deletion of its target just before it.
-    DWORD iPrevSource = 0, iPrevDest = 0;
-    BOOL bPrev = FALSE;
-    DWORD iSource, iDest;
-    for (DWORD i = 0; NextPendingPair(pwszList, cch, &i, &iSource, &iDest);)
-    {
-        const WCHAR* pwszDest = pwszList + iDest;
-        if (pwszDest[0] == L'!')
-            pwszDest++;
-        if (pwszDest[0] != L'\0' && IsSamePendingPath(pwszList + iSource, wszStaged))
-        {
-            DWORD iStart = iSource;
-            if (bPrev && pwszList[iPrevDest] == L'\0' &&
-                IsSamePendingPath(pwszList + iPrevSource, PendingPathOf(pwszDest)))
-                iStart = iPrevSource;
-            bWithdrawn = CutPendingList(hKey, pwszList, cch, iStart, i);
-            break;
-        }
-        iPrevSource = iSource;
-        iPrevDest = iDest;
-        bPrev = TRUE;
-    }
-    HeapFree(GetProcessHeap(), 0, pwszList);
-    RegCloseKey(hKey);
-    return bWithdrawn;
+    return CutFromPendingList(pszStaged, FindReplacementPairs);
 }
 
 BOOL DeleteFileOnReboot(const char* pszPath)

@@ -46,8 +46,10 @@ static BOOL IsRenameLineOf(const char* pb, size_t cbLine, const char* pszTarget)
     return cbLine > cchTarget && pb[cchTarget] == '=' && _strnicmp(pb, pszTarget, cchTarget) == 0;
 }
 
-// TRUE when the content already deletes pszShortPath after every line that renames to it.
-static BOOL IsDeletionLastLine(const char* pb, size_t cb, const char* pszShortPath)
+// TRUE when the first cb bytes of the content delete pszShortPath after every line that renames
+// to it; *piStart and *pcbLine then give that last deletion line.
+static BOOL FindDeletionLast(const char* pb, size_t cb, const char* pszShortPath, size_t* piStart,
+                             size_t* pcbLine)
 {
     BOOL bDeletedLast = FALSE;
     size_t cbLine;
@@ -55,11 +57,23 @@ static BOOL IsDeletionLastLine(const char* pb, size_t cb, const char* pszShortPa
     {
         cbLine = WinInitLineLength(pb + i, cb - i);
         if (IsWinInitLine(pb + i, cbLine, "NUL", pszShortPath))
+        {
             bDeletedLast = TRUE;
+            *piStart = i;
+            *pcbLine = cbLine;
+        }
         else if (IsRenameLineOf(pb + i, cbLine, pszShortPath))
+        {
             bDeletedLast = FALSE;
+        }
     }
     return bDeletedLast;
+}
+
+static BOOL IsDeletionLastLine(const char* pb, size_t cb, const char* pszShortPath)
+{
+    size_t iStart, cbLine;
+    return FindDeletionLast(pb, cb, pszShortPath, &iStart, &cbLine);
 }
 
 // Adds the line szEntry to the [Rename] section: under its header (bAtEnd FALSE) or as its last
@@ -148,26 +162,45 @@ BOOL AddWinInitDeletion(const char* pszShortPath)
     return WriteWinInitLine(szEntry, cchEntry, TRUE, pszShortPath);
 }
 
+// The whole content of the open file in a heap buffer of *pcb bytes, which the caller frees; NULL
+// when it is empty or cannot be read whole.
+static char* ReadWholeFile(HANDLE hFile, DWORD* pcb)
+{
+    *pcb = 0;
+    DWORD dwHigh = 0;
+    DWORD cbFile = GetFileSize(hFile, &dwHigh);
+    if (cbFile == INVALID_FILE_SIZE || dwHigh != 0 || cbFile == 0)
+        return NULL;
+    char* pb = (char*)HeapAlloc(GetProcessHeap(), 0, cbFile);
+    if (pb && (!ReadFile(hFile, pb, cbFile, pcb, NULL) || *pcb != cbFile))
+    {
+        HeapFree(GetProcessHeap(), 0, pb);
+        pb = NULL;
+        *pcb = 0;
+    }
+    return pb;
+}
+
+// WININIT.INI opened for reading (share mode 0 and writing when bEdit), or INVALID_HANDLE_VALUE.
+static HANDLE OpenWinInit(BOOL bEdit)
+{
+    char szPath[MAX_PATH];
+    if (!GetWinInitPath(szPath))
+        return INVALID_HANDLE_VALUE;
+    return CreateFileA(szPath, GENERIC_READ | (bEdit ? GENERIC_WRITE : 0),
+                       bEdit ? 0 : FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       NULL);
+}
+
 // WININIT.INI's content in a heap buffer of *pcb bytes, which the caller frees; NULL when there is
 // no such file or nothing in it.
 static char* ReadWinInit(DWORD* pcb)
 {
     *pcb = 0;
-    char szPath[MAX_PATH];
-    if (!GetWinInitPath(szPath))
-        return NULL;
-
-    HANDLE hFile = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hFile = OpenWinInit(FALSE);
     if (hFile == INVALID_HANDLE_VALUE)
         return NULL;
-    DWORD dwHigh = 0;
-    DWORD cbFile = GetFileSize(hFile, &dwHigh);
-    char* pb = NULL;
-    if (cbFile != INVALID_FILE_SIZE && dwHigh == 0 && cbFile > 0)
-        pb = (char*)HeapAlloc(GetProcessHeap(), 0, cbFile);
-    if (pb && !ReadFile(hFile, pb, cbFile, pcb, NULL))
-        *pcb = 0;
+    char* pb = ReadWholeFile(hFile, pcb);
     CloseHandle(hFile);
     return pb;
 }
@@ -209,24 +242,14 @@ struct WININIT_CUT
 // The last deletion line of pszName, when no line renames to the file after it.
 static BOOL FindTrailingDeletion(const char* pb, size_t cb, const char* pszName, WININIT_CUT* pCut)
 {
-    if (!IsDeletionLastLine(pb, cb, pszName))
+    if (!FindDeletionLast(pb, cb, pszName, &pCut->aiStart[0], &pCut->acb[0]))
         return FALSE;
-    size_t cbLine;
-    for (size_t i = 0; i < cb; i += cbLine)
-    {
-        cbLine = WinInitLineLength(pb + i, cb - i);
-        if (IsWinInitLine(pb + i, cbLine, "NUL", pszName))
-        {
-            pCut->aiStart[0] = i;
-            pCut->acb[0] = cbLine;
-            pCut->nLines = 1;
-        }
-    }
-    return pCut->nLines == 1;
+    pCut->nLines = 1;
+    return TRUE;
 }
 
-// The first rename line whose staged copy is pszName, with the last deletion line of its target
-// above it.
+// The first rename line whose staged copy is pszName, with the deletion line of its target above
+// it.
 static BOOL FindReplacement(const char* pb, size_t cb, const char* pszName, WININIT_CUT* pCut)
 {
     size_t cchName = strlen(pszName);
@@ -249,18 +272,8 @@ static BOOL FindReplacement(const char* pb, size_t cb, const char* pszName, WINI
         szTarget[cchTarget] = '\0';
         pCut->aiStart[0] = i;
         pCut->acb[0] = cbLine;
-        pCut->nLines = 1;
-        size_t cbAbove;
-        for (size_t j = 0; j < i; j += cbAbove)
-        {
-            cbAbove = WinInitLineLength(pb + j, i - j);
-            if (IsWinInitLine(pb + j, cbAbove, "NUL", szTarget))
-            {
-                pCut->aiStart[1] = j;
-                pCut->acb[1] = cbAbove;
-                pCut->nLines = 2;
-            }
-        }
+        // The deletion of its target, when nothing renames to the target between the two.
+        pCut->nLines = FindDeletionLast(pb, i, szTarget, &pCut->aiStart[1], &pCut->acb[1]) ? 2 : 1;
         return TRUE;
     }
     return FALSE;
@@ -271,23 +284,14 @@ static BOOL FindReplacement(const char* pb, size_t cb, const char* pszName, WINI
 static BOOL CutWinInitLines(BOOL (*pfnFind)(const char*, size_t, const char*, WININIT_CUT*),
                             const char* pszName)
 {
-    char szPath[MAX_PATH];
-    if (!GetWinInitPath(szPath))
-        return FALSE;
-    HANDLE hFile = CreateFileA(szPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hFile = OpenWinInit(TRUE);
     if (hFile == INVALID_HANDLE_VALUE)
         return FALSE;
-    DWORD dwHigh = 0;
-    DWORD cbFile = GetFileSize(hFile, &dwHigh);
-    char* pb = NULL;
-    if (cbFile != INVALID_FILE_SIZE && dwHigh == 0 && cbFile > 0)
-        pb = (char*)HeapAlloc(GetProcessHeap(), 0, cbFile);
     DWORD cbRead = 0;
+    char* pb = ReadWholeFile(hFile, &cbRead);
     WININIT_CUT cut = {{0, 0}, {0, 0}, 0};
     BOOL bCut = FALSE;
-    if (pb && ReadFile(hFile, pb, cbFile, &cbRead, NULL) && cbRead == cbFile &&
-        pfnFind(pb, cbRead, pszName, &cut))
+    if (pb && pfnFind(pb, cbRead, pszName, &cut))
     {
         // The later line first, so the earlier one's offset still holds.
         size_t cbNew = cbRead;
