@@ -103,12 +103,18 @@ static void StagePairFile(COPY_PASS* pPass, const char* pszName, BOOL bCopy)
 // A removal asks for the deletion at the restart of a file it finds in use. A pass that installs
 // the file again takes that deletion back, or the restart would delete the file it installs: before
 // the file is copied or staged, and once more after a copy for a file that was not there.
+static BOOL KeepFromRemoval(const char* pszPath)
+{
+    if (!WithdrawTrailingDeletion(pszPath))
+        return FALSE;
+    WriteLog("Orvane: deletion of [%s] at the restart withdrawn, it is installed again\n", pszPath);
+    return TRUE;
+}
+
 static void KeepFileFromRemoval(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
 {
-    if (!WithdrawTrailingDeletion(pEntry->szTarget))
+    if (!KeepFromRemoval(pEntry->szTarget))
         return;
-    WriteLog("Orvane: deletion of [%s] at the restart withdrawn, it is installed again\n",
-             pEntry->szTarget);
     // The pass's snapshot of the pending list still shows the deletion.
     ReleaseRegBuf(&pPass->regBuf);
     TakeRegBuf(&pPass->regBuf);
@@ -242,7 +248,11 @@ static void FitEngineDirectory(const char* pszEngPath)
     case OSID_W98:
         if (JoinEntryPath(szPath, pszEngPath, "Morcmd.exe", NULL) &&
             JoinEntryPath(szOther, pszEngPath, s_szBootScanner, NULL))
+        {
             CopyOverSafely(szPath, szOther);
+            // Made here, not by the manifest: a removal's deletion of it is taken back here too.
+            KeepFromRemoval(szOther);
+        }
         break;
     case OSID_WME:
         break;

@@ -5,6 +5,7 @@
 #include "FlowSupport.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -235,6 +236,13 @@ TEST_F(RemoveFlow, InstallBeforeTheRestartKeepsItsEngine)
                 {
                     HeldFile held(strDll);
                     ASSERT_TRUE(held.IsHeld());
+                    // On 98 the boot-time scanner too, which the install makes from Morcmd.exe.
+                    std::unique_ptr<HeldFile> pScanner;
+                    if (m_b9x)
+                    {
+                        pScanner.reset(new HeldFile(m_strEng + "\\Probit.exe"));
+                        ASSERT_TRUE(pScanner->IsHeld());
+                    }
                     if (bUpdateStaged)
                         ASSERT_EQ(2u, Run("/PROD:A", NewerOskaPackage("newpkg")));
                     ASSERT_EQ(2u, Run("/REMOVE /PROD:A"));
