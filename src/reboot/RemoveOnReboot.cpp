@@ -145,22 +145,84 @@ static BOOL CutFromPendingList(const char* pszName,
     return bCut;
 }
 
-// The last deletion of pwszTarget (the pair: target, empty name).
-static BOOL FindLastDeletionPair(const WCHAR* pwszList, DWORD cch, const WCHAR* pwszTarget,
-                                 DWORD* piStart, DWORD* piEnd)
+// What the list asks for the file pwszTarget names.
+struct PENDING_FOR
 {
-    BOOL bFound = FALSE;
+    BOOL bDeletion;     // a deletion of it (the pair: target, empty name)
+    BOOL bRename;       // a rename to it
+    BOOL bDeletedLast;  // the last pair that names it, as source or destination, is its deletion
+    DWORD iDeletion;    // the last deletion pair, from here
+    DWORD iDeletionEnd; // up to here
+};
+
+static void ScanPendingFor(const WCHAR* pwszList, DWORD cch, const WCHAR* pwszTarget,
+                           PENDING_FOR* pFor)
+{
+    ZeroMemory(pFor, sizeof(*pFor));
     DWORD iSource, iDest;
     for (DWORD i = 0; NextPendingPair(pwszList, cch, &i, &iSource, &iDest);)
     {
-        if (pwszList[iDest] == L'\0' && IsSamePendingPath(pwszList + iSource, pwszTarget))
+        const WCHAR* pwszSource = pwszList + iSource;
+        const WCHAR* pwszDest = pwszList + iDest;
+        // A rename that may replace its target is stored with a leading "!".
+        if (pwszDest[0] == L'!')
+            pwszDest++;
+        if (pwszDest[0] == L'\0')
         {
-            *piStart = iSource;
-            *piEnd = i;
-            bFound = TRUE;
+            if (IsSamePendingPath(pwszSource, pwszTarget))
+            {
+                pFor->bDeletion = pFor->bDeletedLast = TRUE;
+                pFor->iDeletion = iSource;
+                pFor->iDeletionEnd = i;
+            }
+        }
+        else if (IsSamePendingPath(pwszDest, pwszTarget))
+        {
+            pFor->bRename = TRUE;
+            pFor->bDeletedLast = FALSE;
+        }
+        else if (IsSamePendingPath(pwszSource, pwszTarget))
+        {
+            pFor->bDeletedLast = FALSE;
         }
     }
-    return bFound;
+}
+
+// Reads the list and scans it for pszTarget; FALSE when there is no list to read.
+static BOOL ReadPendingFor(const char* pszTarget, PENDING_FOR* pFor)
+{
+    WCHAR wszTarget[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, pszTarget, -1, wszTarget, MAX_PATH))
+        return FALSE;
+    DWORD cch = 0;
+    WCHAR* pwszList = ReadPendingList(&cch, NULL);
+    if (!pwszList)
+        return FALSE;
+    ScanPendingFor(pwszList, cch, wszTarget, pFor);
+    HeapFree(GetProcessHeap(), 0, pwszList);
+    return TRUE;
+}
+
+// The last deletion of pwszTarget.
+static BOOL FindLastDeletionPair(const WCHAR* pwszList, DWORD cch, const WCHAR* pwszTarget,
+                                 DWORD* piStart, DWORD* piEnd)
+{
+    PENDING_FOR pendingFor;
+    ScanPendingFor(pwszList, cch, pwszTarget, &pendingFor);
+    *piStart = pendingFor.iDeletion;
+    *piEnd = pendingFor.iDeletionEnd;
+    return pendingFor.bDeletion;
+}
+
+// The deletion of pwszTarget when it is the last pair that names the file.
+static BOOL FindTrailingDeletionPair(const WCHAR* pwszList, DWORD cch, const WCHAR* pwszTarget,
+                                     DWORD* piStart, DWORD* piEnd)
+{
+    PENDING_FOR pendingFor;
+    ScanPendingFor(pwszList, cch, pwszTarget, &pendingFor);
+    *piStart = pendingFor.iDeletion;
+    *piEnd = pendingFor.iDeletionEnd;
+    return pendingFor.bDeletedLast;
 }
 
 // The first rename of the staged copy pwszStaged, with the deletion of its target just before it.
@@ -201,30 +263,8 @@ static BOOL WithdrawPendingDeletion(const char* pszTarget)
 // Such a deletion gets the rename it lacks; TRUE when it was added.
 BOOL CompleteLoneDeletion(const char* pszExisting, const char* pszTarget)
 {
-    WCHAR wszTarget[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, pszTarget, -1, wszTarget, MAX_PATH))
-        return FALSE;
-    DWORD cch = 0;
-    WCHAR* pwszList = ReadPendingList(&cch, NULL);
-    if (!pwszList)
-        return FALSE;
-    BOOL bDeletion = FALSE;
-    BOOL bRename = FALSE;
-    DWORD iSource, iDest;
-    for (DWORD i = 0; NextPendingPair(pwszList, cch, &i, &iSource, &iDest);)
-    {
-        const WCHAR* pwszSource = pwszList + iSource;
-        const WCHAR* pwszDest = pwszList + iDest;
-        // A rename that may replace its target is stored with a leading "!".
-        if (pwszDest[0] == L'!')
-            pwszDest++;
-        if (pwszDest[0] == L'\0')
-            bDeletion = bDeletion || IsSamePendingPath(pwszSource, wszTarget);
-        else if (IsSamePendingPath(pwszDest, wszTarget))
-            bRename = TRUE;
-    }
-    HeapFree(GetProcessHeap(), 0, pwszList);
-    if (!bDeletion || bRename)
+    PENDING_FOR pendingFor;
+    if (!ReadPendingFor(pszTarget, &pendingFor) || !pendingFor.bDeletion || pendingFor.bRename)
         return FALSE;
 
     WriteLog("RemoveFileOnReboot: deletion of [%s] pending without its rename, add it\n",
@@ -282,38 +322,13 @@ BOOL RemoveFileOnReboot(const char* pszExisting, const char* pszTarget)
 // as one run leaves it.
 static BOOL IsDeletionLastForPath(const char* pszPath)
 {
-    WCHAR wszPath[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, pszPath, -1, wszPath, MAX_PATH))
-        return FALSE;
-    DWORD cch = 0;
-    WCHAR* pwszList = ReadPendingList(&cch, NULL);
-    if (!pwszList)
-        return FALSE;
-    BOOL bDeletedLast = FALSE;
-    DWORD iSource, iDest;
-    for (DWORD i = 0; NextPendingPair(pwszList, cch, &i, &iSource, &iDest);)
-    {
-        const WCHAR* pwszSource = pwszList + iSource;
-        const WCHAR* pwszDest = pwszList + iDest;
-        if (pwszDest[0] == L'!')
-            pwszDest++;
-        if (pwszDest[0] == L'\0')
-        {
-            if (IsSamePendingPath(pwszSource, wszPath))
-                bDeletedLast = TRUE;
-        }
-        else if (IsSamePendingPath(pwszDest, wszPath) || IsSamePendingPath(pwszSource, wszPath))
-        {
-            bDeletedLast = FALSE;
-        }
-    }
-    HeapFree(GetProcessHeap(), 0, pwszList);
-    return bDeletedLast;
+    PENDING_FOR pendingFor;
+    return ReadPendingFor(pszPath, &pendingFor) && pendingFor.bDeletedLast;
 }
 
 BOOL WithdrawLastPendingDeletion(const char* pszTarget)
 {
-    return IsDeletionLastForPath(pszTarget) && WithdrawPendingDeletion(pszTarget);
+    return CutFromPendingList(pszTarget, FindTrailingDeletionPair);
 }
 
 BOOL WithdrawPendingReplacement(const char* pszStaged)

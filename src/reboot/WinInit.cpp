@@ -46,34 +46,43 @@ static BOOL IsRenameLineOf(const char* pb, size_t cbLine, const char* pszTarget)
     return cbLine > cchTarget && pb[cchTarget] == '=' && _strnicmp(pb, pszTarget, cchTarget) == 0;
 }
 
-// TRUE when the first cb bytes of the content delete pszShortPath after every line that renames
-// to it; *piStart and *pcbLine then give that last deletion line.
-static BOOL FindDeletionLast(const char* pb, size_t cb, const char* pszShortPath, size_t* piStart,
-                             size_t* pcbLine)
+// What the first cb bytes of the content ask for the file pszShortPath names.
+struct WININIT_FOR
 {
-    BOOL bDeletedLast = FALSE;
+    BOOL bDeletion;    // a deletion line of it, "NUL=<file>"
+    BOOL bRename;      // a rename line of it, "<file>=<staged copy>"
+    BOOL bDeletedLast; // its last deletion line follows every rename line of it
+    size_t iDeletion;  // that last deletion line, from here
+    size_t cbDeletion; // and this long
+};
+
+static void ScanWinInitFor(const char* pb, size_t cb, const char* pszShortPath, WININIT_FOR* pFor)
+{
+    ZeroMemory(pFor, sizeof(*pFor));
     size_t cbLine;
     for (size_t i = 0; i < cb; i += cbLine)
     {
         cbLine = WinInitLineLength(pb + i, cb - i);
         if (IsWinInitLine(pb + i, cbLine, "NUL", pszShortPath))
         {
-            bDeletedLast = TRUE;
-            *piStart = i;
-            *pcbLine = cbLine;
+            pFor->bDeletion = pFor->bDeletedLast = TRUE;
+            pFor->iDeletion = i;
+            pFor->cbDeletion = cbLine;
         }
         else if (IsRenameLineOf(pb + i, cbLine, pszShortPath))
         {
-            bDeletedLast = FALSE;
+            pFor->bRename = TRUE;
+            pFor->bDeletedLast = FALSE;
         }
     }
-    return bDeletedLast;
 }
 
+// TRUE when the content already deletes pszShortPath after every line that renames to it.
 static BOOL IsDeletionLastLine(const char* pb, size_t cb, const char* pszShortPath)
 {
-    size_t iStart, cbLine;
-    return FindDeletionLast(pb, cb, pszShortPath, &iStart, &cbLine);
+    WININIT_FOR winInitFor;
+    ScanWinInitFor(pb, cb, pszShortPath, &winInitFor);
+    return winInitFor.bDeletedLast;
 }
 
 // Adds the line szEntry to the [Rename] section: under its header (bAtEnd FALSE) or as its last
@@ -212,20 +221,10 @@ BOOL CompleteLoneRenameLine(const char* pszTarget)
     if (!pb)
         return FALSE;
 
-    // A rename line is "target=staged copy", a deletion line "NUL=target".
-    BOOL bRename = FALSE;
-    BOOL bDeletion = FALSE;
-    size_t cbLine;
-    for (size_t i = 0; i < cbRead; i += cbLine)
-    {
-        cbLine = WinInitLineLength(pb + i, cbRead - i);
-        if (IsWinInitLine(pb + i, cbLine, "NUL", pszTarget))
-            bDeletion = TRUE;
-        else if (IsRenameLineOf(pb + i, cbLine, pszTarget))
-            bRename = TRUE;
-    }
+    WININIT_FOR winInitFor;
+    ScanWinInitFor(pb, cbRead, pszTarget, &winInitFor);
     HeapFree(GetProcessHeap(), 0, pb);
-    if (!bRename || bDeletion)
+    if (!winInitFor.bRename || winInitFor.bDeletion)
         return FALSE;
     // Inserted under the header, the deletion stands above its rename and is carried out first.
     return AddWinInitRename(pszTarget, NULL);
@@ -242,8 +241,12 @@ struct WININIT_CUT
 // The last deletion line of pszName, when no line renames to the file after it.
 static BOOL FindTrailingDeletion(const char* pb, size_t cb, const char* pszName, WININIT_CUT* pCut)
 {
-    if (!FindDeletionLast(pb, cb, pszName, &pCut->aiStart[0], &pCut->acb[0]))
+    WININIT_FOR winInitFor;
+    ScanWinInitFor(pb, cb, pszName, &winInitFor);
+    if (!winInitFor.bDeletedLast)
         return FALSE;
+    pCut->aiStart[0] = winInitFor.iDeletion;
+    pCut->acb[0] = winInitFor.cbDeletion;
     pCut->nLines = 1;
     return TRUE;
 }
@@ -273,7 +276,11 @@ static BOOL FindReplacement(const char* pb, size_t cb, const char* pszName, WINI
         pCut->aiStart[0] = i;
         pCut->acb[0] = cbLine;
         // The deletion of its target, when nothing renames to the target between the two.
-        pCut->nLines = FindDeletionLast(pb, i, szTarget, &pCut->aiStart[1], &pCut->acb[1]) ? 2 : 1;
+        WININIT_FOR winInitFor;
+        ScanWinInitFor(pb, i, szTarget, &winInitFor);
+        pCut->aiStart[1] = winInitFor.iDeletion;
+        pCut->acb[1] = winInitFor.cbDeletion;
+        pCut->nLines = winInitFor.bDeletedLast ? 2 : 1;
         return TRUE;
     }
     return FALSE;

@@ -366,6 +366,30 @@ BOOL GetOemShortPath(const char* pszEngPath, char* szOemPath)
     return TRUE;
 }
 
+// Puts out in place of the batch file (read as in) through the work file, and frees both. A file
+// that would not change is not written: a repeated run leaves it alone. Returns 1 when the batch
+// file holds out, 0 when it could not be replaced (it then keeps its content).
+static int StoreIfChanged(ByteBuf* pIn, ByteBuf* pOut)
+{
+    int nResult = 1;
+    if (!BufEquals(pIn, pOut))
+    {
+        HANDLE hWork = CreateWorkFile();
+        if (hWork == INVALID_HANDLE_VALUE)
+        {
+            WriteLog("Orvane: fail to create C:\\AUTOEXEC.$$$ error [%d]\n", (int)GetLastError());
+            nResult = 0;
+        }
+        else if (!FillWorkFile(hWork, pOut) || !ReplaceBatchByWorkFile())
+        {
+            nResult = 0;
+        }
+    }
+    BufFree(pOut);
+    BufFree(pIn);
+    return nResult;
+}
+
 // Removes the program's own lines from the text DOS reads and adds pszAppend (lines with CR LF,
 // or NULL for none) at its end, in front of a Ctrl-Z marker. An open last line is closed with
 // CR LF first, so that lines added later cannot run into it. Returns 1 when the batch file holds
@@ -403,24 +427,7 @@ static int RewriteWithoutOwnLines(const char* pszAppend)
         BufAppendText(&out, pszAppend);
     BufAppend(&out, in.pb + cbText, in.cb - cbText);
 
-    int nResult = 1;
-    // A file that would not change is not written: a repeated run leaves it alone.
-    if (!BufEquals(&in, &out))
-    {
-        HANDLE hWork = CreateWorkFile();
-        if (hWork == INVALID_HANDLE_VALUE)
-        {
-            WriteLog("Orvane: fail to create C:\\AUTOEXEC.$$$ error [%d]\n", (int)GetLastError());
-            nResult = 0;
-        }
-        else if (!FillWorkFile(hWork, &out) || !ReplaceBatchByWorkFile())
-        {
-            nResult = 0;
-        }
-    }
-    BufFree(&out);
-    BufFree(&in);
-    return nResult;
+    return StoreIfChanged(&in, &out);
 }
 
 int StripAutoexecLines9x()
@@ -783,21 +790,5 @@ int RemoveAutoexecLines9x(const char* pszEngPath)
     }
     BufAppend(&out, in.pb + cbText, in.cb - cbText);
 
-    int nResult = 1;
-    if (!BufEquals(&in, &out))
-    {
-        HANDLE hWork = CreateWorkFile();
-        if (hWork == INVALID_HANDLE_VALUE)
-        {
-            WriteLog("Orvane: fail to create C:\\AUTOEXEC.$$$ error [%d]\n", (int)GetLastError());
-            nResult = 0;
-        }
-        else if (!FillWorkFile(hWork, &out) || !ReplaceBatchByWorkFile())
-        {
-            nResult = 0;
-        }
-    }
-    BufFree(&out);
-    BufFree(&in);
-    return nResult;
+    return StoreIfChanged(&in, &out);
 }

@@ -43,23 +43,6 @@ std::string EngineDir()
     return harness::DefaultEngineRoot() + "\\SharedComponents\\ScanEngine";
 }
 
-// Runs an exact command line and returns the process's exit code.
-DWORD RunExact(const std::string& strCmd, const char* pszCurDir = NULL, DWORD dwTimeoutMs = 120000)
-{
-    std::vector<char> cmd(strCmd.begin(), strCmd.end());
-    cmd.push_back('\0');
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessA(NULL, cmd.data(), NULL, NULL, FALSE, 0, NULL, pszCurDir, &si, &pi))
-    {
-        ADD_FAILURE() << "cannot start " << strCmd << ": error " << GetLastError();
-        return 0xFFFFFFFF;
-    }
-    return harness::WaitForExit(&pi, dwTimeoutMs);
-}
-
 // The 32-bit msiexec: the packages are 32-bit ones, started as a 32-bit bootstrapper would.
 std::string Msiexec()
 {
@@ -114,8 +97,9 @@ std::string Snapshot()
 std::string PelmoraAlone(const char* pszProduct, const char* pszWindows)
 {
     harness::SetWindowsVersion("Pelmora.exe", pszWindows);
-    EXPECT_EQ(0u, RunExact("\"" + SetupDir() + "\\archive\\Pelmora.exe\" /PROD:" + pszProduct,
-                           ArchivePackage().c_str()));
+    EXPECT_EQ(0u, harness::RunCommandLine("\"" + SetupDir() +
+                                              "\\archive\\Pelmora.exe\" /PROD:" + pszProduct,
+                                          ArchivePackage().c_str()));
     std::string str = Snapshot();
     harness::ResetState();
     return str;
@@ -221,7 +205,7 @@ TEST_F(ProductSetup, NsisInstallUpdateInUseRestartAndRemoval)
 
         // Product A on a clean machine: done, and the machine as Pelmora alone leaves it.
         std::string strSetupA = "\"" + SetupDir() + "\\MorvelinSetup.exe\" /S";
-        ASSERT_EQ(0u, RunExact(strSetupA));
+        ASSERT_EQ(0u, harness::RunCommandLine(strSetupA));
         EXPECT_EQ(strAlone, Snapshot());
         std::string strDirA = ProductDir("Morvelin");
         EXPECT_EQ((std::vector<std::string>{"filelist.ini", "pelmora.exe", "uninstall.exe"}),
@@ -239,7 +223,8 @@ TEST_F(ProductSetup, NsisInstallUpdateInUseRestartAndRemoval)
         {
             HeldFile held(strDll);
             ASSERT_TRUE(held.IsHeld());
-            EXPECT_EQ(3010u, RunExact("\"" + SetupDir() + "\\QuillpenSetup.exe\" /S"));
+            EXPECT_EQ(3010u,
+                      harness::RunCommandLine("\"" + SetupDir() + "\\QuillpenSetup.exe\" /S"));
         }
         EXPECT_EQ("|MORVELIN|QUILLPEN|", RecStr(s_szKey, "ProductList"));
         EXPECT_FALSE(SameContent(SetupDir() + "\\newer\\Osk32dll.dll", strDll));
@@ -249,7 +234,7 @@ TEST_F(ProductSetup, NsisInstallUpdateInUseRestartAndRemoval)
 
         // The uninstallers as deployment tools run them: the engine stays for B, then goes.
         ASSERT_FALSE(strQuietA.empty());
-        EXPECT_EQ(0u, RunExact(strQuietA));
+        EXPECT_EQ(0u, harness::RunCommandLine(strQuietA));
         EXPECT_EQ("|QUILLPEN|", RecStr(s_szKey, "ProductList"));
         EXPECT_TRUE(harness::FileExists(strDll));
         EXPECT_EQ("", UninstallValue("Morvelin", "DisplayName"));
@@ -258,7 +243,7 @@ TEST_F(ProductSetup, NsisInstallUpdateInUseRestartAndRemoval)
 
         std::string strQuietB = UninstallValue("Quillpen", "QuietUninstallString");
         ASSERT_FALSE(strQuietB.empty());
-        EXPECT_EQ(0u, RunExact(strQuietB));
+        EXPECT_EQ(0u, harness::RunCommandLine(strQuietB));
         EXPECT_FALSE(harness::FileExists(strDll));
         EXPECT_EQ("", RecStr(s_szPathKey, "Engine"));
         EXPECT_EQ("", UninstallValue("Quillpen", "DisplayName"));
@@ -270,20 +255,15 @@ TEST_F(ProductSetup, NsisInstallUpdateInUseRestartAndRemoval)
 TEST_F(ProductSetup, NsisBrokenPackageStopsNamingCode4AndTheLog)
 {
     std::string strSetup = "\"" + SetupDir() + "\\BrokenSetup.exe\"";
-    EXPECT_EQ(4u, RunExact(strSetup + " /S"));
+    EXPECT_EQ(4u, harness::RunCommandLine(strSetup + " /S"));
     EXPECT_TRUE(NsisTempDirs().empty()) << "the setup left its temporary folder";
     EXPECT_EQ("", UninstallValue("Broken", "DisplayName"));
     EXPECT_FALSE(harness::FileExists(ProductDir("Broken") + "\\Pelmora.exe"));
     EXPECT_LE(0, harness::FindPrefix(harness::LastRunMessages(), "Orvane: Missing Filelist at ["));
 
     // With its window: the directory page first, then the message.
-    std::vector<char> cmd(strSetup.begin(), strSetup.end());
-    cmd.push_back('\0');
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
     PROCESS_INFORMATION pi;
-    ASSERT_TRUE(CreateProcessA(NULL, cmd.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi));
+    ASSERT_TRUE(harness::StartCommandLine(strSetup, NULL, &pi));
     // A setup left running would keep the test's output open: it goes whatever happens.
     struct Ender
     {
@@ -337,7 +317,8 @@ TEST_F(ProductSetup, MsiInstallUpdateInUseRestartAndRemoval)
     std::string strMsiB = "\"" + SetupDir() + "\\QuillpenSetup.msi\"";
     std::string strLog = SetupDir() + "\\msi-";
 
-    EXPECT_EQ(0u, RunExact(Msiexec() + " /i " + strMsiA + " /qn /l*v \"" + strLog + "a.log\""));
+    EXPECT_EQ(0u, harness::RunCommandLine(Msiexec() + " /i " + strMsiA + " /qn /l*v \"" + strLog +
+                                          "a.log\""));
     EXPECT_EQ(strAlone, Snapshot());
     EXPECT_TRUE(harness::FileExists(ProductDir("Morvelin") + "\\Pelmora.exe"));
 
@@ -345,18 +326,21 @@ TEST_F(ProductSetup, MsiInstallUpdateInUseRestartAndRemoval)
     {
         HeldFile held(strDll);
         ASSERT_TRUE(held.IsHeld());
-        EXPECT_EQ(3010u, RunExact(Msiexec() + " /i " + strMsiB +
-                                  " /qn REBOOT=ReallySuppress /l*v \"" + strLog + "b.log\""));
+        EXPECT_EQ(3010u, harness::RunCommandLine(Msiexec() + " /i " + strMsiB +
+                                                 " /qn REBOOT=ReallySuppress /l*v \"" + strLog +
+                                                 "b.log\""));
     }
     EXPECT_EQ("|MORVELIN|QUILLPEN|", RecStr(s_szKey, "ProductList"));
     ASSERT_TRUE(harness::Restart());
     EXPECT_TRUE(SameContent(SetupDir() + "\\newer\\Osk32dll.dll", strDll));
 
-    EXPECT_EQ(0u, RunExact(Msiexec() + " /x " + strMsiA + " /qn /l*v \"" + strLog + "xa.log\""));
+    EXPECT_EQ(0u, harness::RunCommandLine(Msiexec() + " /x " + strMsiA + " /qn /l*v \"" + strLog +
+                                          "xa.log\""));
     EXPECT_EQ("|QUILLPEN|", RecStr(s_szKey, "ProductList"));
     EXPECT_TRUE(harness::FileExists(strDll));
     EXPECT_FALSE(harness::FileExists(ProductDir("Morvelin") + "\\Pelmora.exe"));
-    EXPECT_EQ(0u, RunExact(Msiexec() + " /x " + strMsiB + " /qn /l*v \"" + strLog + "xb.log\""));
+    EXPECT_EQ(0u, harness::RunCommandLine(Msiexec() + " /x " + strMsiB + " /qn /l*v \"" + strLog +
+                                          "xb.log\""));
     EXPECT_FALSE(harness::FileExists(strDll));
     EXPECT_EQ("", RecStr(s_szPathKey, "Engine"));
 }
@@ -365,8 +349,8 @@ TEST_F(ProductSetup, MsiBrokenPackageFailsNamingCode4InItsLog)
 {
     std::string strLog = SetupDir() + "\\msi-broken.log";
     DeleteFileA(strLog.c_str());
-    EXPECT_EQ(1603u, RunExact(Msiexec() + " /i \"" + SetupDir() +
-                              "\\BrokenSetup.msi\" /qn /l*v \"" + strLog + "\""));
+    EXPECT_EQ(1603u, harness::RunCommandLine(Msiexec() + " /i \"" + SetupDir() +
+                                             "\\BrokenSetup.msi\" /qn /l*v \"" + strLog + "\""));
     std::string strText = harness::ReadFileBytes(strLog);
     // The log is UTF-16 or ANSI, as msiexec writes it: compare its bytes without the zeros.
     strText.erase(std::remove(strText.begin(), strText.end(), '\0'), strText.end());

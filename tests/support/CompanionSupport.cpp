@@ -45,25 +45,7 @@ DWORD RunRegsvr32(const std::string& strDll, bool bUnregister)
     std::string strExe = std::string(sz, cch) + "\\regsvr32.exe";
     std::string strCmd =
         "\"" + strExe + "\" /s " + (bUnregister ? "/u " : "") + "\"" + strDll + "\"";
-    std::vector<char> cmd(strCmd.begin(), strCmd.end());
-    cmd.push_back('\0');
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessA(strExe.c_str(), cmd.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-    {
-        ADD_FAILURE() << "cannot start " << strExe << ": " << GetLastError();
-        return (DWORD)-1;
-    }
-    DWORD dwExit = (DWORD)-1;
-    if (WaitForSingleObject(pi.hProcess, Patience(60000)) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &dwExit);
-    else
-        ADD_FAILURE() << "regsvr32 did not end";
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return dwExit;
+    return harness::RunCommandLine(strCmd, NULL, 60000);
 }
 
 void SetCompanionValue(const char* pszKey, const char* pszName, DWORD dwType, const void* pData,

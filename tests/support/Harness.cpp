@@ -271,7 +271,7 @@ DWORD WaitForExit(PROCESS_INFORMATION* pPi, DWORD dwTimeoutMs)
         return dwExit;
     if (WaitForSingleObject(pPi->hProcess, dwTimeoutMs) != WAIT_OBJECT_0)
     {
-        ADD_FAILURE() << "Pelmora.exe did not end within " << dwTimeoutMs << " ms";
+        ADD_FAILURE() << "the process did not end within " << dwTimeoutMs << " ms";
         TerminateProcess(pPi->hProcess, 0xDEAD);
         WaitForSingleObject(pPi->hProcess, 5000);
     }
@@ -288,6 +288,27 @@ DWORD RunPelmora(const std::string& strArgText, const RunOptions& opts)
     if (!StartPelmora(strArgText, opts, &pi))
         return 0xFFFFFFFF;
     return WaitForExit(&pi, opts.dwTimeoutMs);
+}
+
+bool StartCommandLine(const std::string& strCmd, const char* pszCurDir, PROCESS_INFORMATION* pPi)
+{
+    std::vector<char> cmd(strCmd.begin(), strCmd.end());
+    cmd.push_back('\0');
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    if (CreateProcessA(NULL, cmd.data(), NULL, NULL, FALSE, 0, NULL, pszCurDir, &si, pPi))
+        return true;
+    ADD_FAILURE() << "cannot start " << strCmd << ": error " << GetLastError();
+    return false;
+}
+
+DWORD RunCommandLine(const std::string& strCmd, const char* pszCurDir, DWORD dwTimeoutMs)
+{
+    PROCESS_INFORMATION pi;
+    if (!StartCommandLine(strCmd, pszCurDir, &pi))
+        return 0xFFFFFFFF;
+    return WaitForExit(&pi, dwTimeoutMs);
 }
 
 std::string ReadLog()

@@ -67,6 +67,12 @@ bool StartPelmora(const std::string& strArgText, const RunOptions& opts, PROCESS
 DWORD WaitForExit(PROCESS_INFORMATION* pPi, DWORD dwTimeoutMs);
 // Start and wait: the exit code of the run.
 DWORD RunPelmora(const std::string& strArgText, const RunOptions& opts = RunOptions());
+// Starts exactly strCmd (a quoted program path first) in pszCurDir (NULL: this process's); fails
+// the test when it cannot.
+bool StartCommandLine(const std::string& strCmd, const char* pszCurDir, PROCESS_INFORMATION* pPi);
+// Starts it and waits as WaitForExit does: the exit code, 0xFFFFFFFF when it could not start.
+DWORD RunCommandLine(const std::string& strCmd, const char* pszCurDir = NULL,
+                     DWORD dwTimeoutMs = 120000);
 
 // The log as written, and the messages of its last run (after the last Start banner): each
 // message without its time prefix, line ends as "\n".
