@@ -35,7 +35,9 @@ DWORD CheckFreeDiskSpace(const char* pszEngPath);
 
 // Creates pszPath (absolute: "X:\..." or "\\server\share\...") and every missing directory
 // above it, from the top down. Returns non-zero when the directory itself was created by this
-// call; 0 otherwise, also when it already existed or the path does not fit in MAX_PATH.
+// call; 0 otherwise, also when it already existed or the path does not fit in MAX_PATH. On the
+// NT family a directory whose parent would pass on to it rights of anyone but the trusted
+// accounts is created with the protected list (support.h) instead, and a line logged.
 BOOL Create_Dir(const char* pszPath);
 
 // ---------------------------------------------------------------------------------------------
@@ -181,7 +183,15 @@ const char* GetFixedNameInOtherCase(const char* pszName);
 // the target and then renamed over it. A copy that runs out of room, or a run that is stopped
 // half way, leaves the target as it was. When the rename is refused (the target in use, or a
 // target the rename cannot replace) the plain copy is tried, whose failure the caller handles.
+// When g_bGuardEngineFiles is set, a target that is a link (a reparse point, or a file with more
+// than one name) is first removed as the link, never written through; a link that cannot be
+// removed fails the copy (ERROR_ACCESS_DENIED), so that the caller stages it.
 BOOL CopyOverSafely(const char* pszSource, const char* pszTarget);
+
+// Set for the run when the engine directory was found open to others (they may have planted
+// links in it): every file the copies write is then looked at first. Otherwise no one else could
+// have put anything there, and the copies cost nothing more per file.
+extern BOOL g_bGuardEngineFiles;
 
 // Removes the work file of CopyOverSafely that a stopped run may have left in pszDir.
 void RemoveCopyWorkFile(const char* pszDir);
