@@ -33,9 +33,9 @@ BOOL g_bGuardEngineFiles = FALSE;
 // is there and cannot be removed.
 static BOOL RemoveLinkAtTarget(const char* pszTarget)
 {
-    HANDLE hFile = CreateFileA(pszTarget, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               NULL, OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE hFile =
+        CreateFileA(pszTarget, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return TRUE; // nothing there, or nothing that can be opened to write through either
     BY_HANDLE_FILE_INFORMATION fi;

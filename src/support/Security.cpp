@@ -28,10 +28,10 @@ static const BYTE s_abAdmins[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 
 static const BYTE s_abUsers[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0};
 static const BYTE s_abAppPackages[] = {1, 2, 0, 0, 0, 0, 0, 15, 2, 0, 0, 0, 1, 0, 0, 0};
 // NT SERVICE\TrustedInstaller: S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464.
-static const BYTE s_abTrustedInstaller[] = {
-    1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,    0,    0xB5, 0x89,
-    0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E,
-    0xC0, 0x02, 0x64, 0x87, 0x0C, 0x87};
+static const BYTE s_abTrustedInstaller[] = {1,    6,    0,    0,    0,    0,    0,    5,    80,
+                                            0,    0,    0,    0xB5, 0x89, 0xFB, 0x38, 0x19, 0x84,
+                                            0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77,
+                                            0x6E, 0xC0, 0x02, 0x64, 0x87, 0x0C, 0x87};
 // CREATOR OWNER and OWNER RIGHTS: an entry for them gives its rights to the owner.
 static const BYTE s_abCreatorOwner[] = {1, 1, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
 static const BYTE s_abOwnerRights[] = {1, 1, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0};
@@ -226,9 +226,8 @@ static void JudgeDescriptor(const BYTE* pSD, DWORD cbSD, BOOL bInherited, SECURI
     FormatSid(pOwner, cbOwner, pInfo->szOwner, sizeof(pInfo->szOwner));
 
     // No list at all grants everyone everything.
-    const BYTE* pAcl = (rel.Control & SE_DACL_PRESENT)
-                           ? DescriptorPart(pSD, cbSD, rel.Dacl, &cbLeft)
-                           : NULL;
+    const BYTE* pAcl =
+        (rel.Control & SE_DACL_PRESENT) ? DescriptorPart(pSD, cbSD, rel.Dacl, &cbLeft) : NULL;
     if (!pAcl || cbLeft < sizeof(ACL))
     {
         pInfo->bOpen = TRUE;
@@ -272,9 +271,9 @@ static void JudgeSecurity(const char* pszPath, BOOL bInherited, SECURITY_FINDING
         pInfo->dwError = GetLastError();
         return;
     }
-    JudgeDescriptor((const BYTE*)adwSD, cbNeeded && cbNeeded < sizeof(adwSD) ? cbNeeded
-                                                                            : sizeof(adwSD),
-                    bInherited, pInfo);
+    JudgeDescriptor((const BYTE*)adwSD,
+                    cbNeeded && cbNeeded < sizeof(adwSD) ? cbNeeded : sizeof(adwSD), bInherited,
+                    pInfo);
 }
 
 void ReadDirectorySecurity(const char* pszDir, SECURITY_FINDING* pInfo)
@@ -363,13 +362,13 @@ DWORD LockDirectory(const char* pszDir)
         si |= PROTECTED_DACL_SECURITY_INFORMATION;
     char szDir[MAX_PATH];
     lstrcpynA(szDir, pszDir, sizeof(szDir));
-    DWORD dwError = g_pfnSetNamedSecurityInfoA(szDir, SE_FILE_OBJECT,
-                                               si | OWNER_SECURITY_INFORMATION, prot.sd.Owner,
-                                               NULL, prot.sd.Dacl, NULL);
+    DWORD dwError =
+        g_pfnSetNamedSecurityInfoA(szDir, SE_FILE_OBJECT, si | OWNER_SECURITY_INFORMATION,
+                                   prot.sd.Owner, NULL, prot.sd.Dacl, NULL);
     // An account that may not name Administrators as owner still closes the directory.
     if (dwError == ERROR_INVALID_OWNER)
-        dwError = g_pfnSetNamedSecurityInfoA(szDir, SE_FILE_OBJECT, si, NULL, NULL, prot.sd.Dacl,
-                                             NULL);
+        dwError =
+            g_pfnSetNamedSecurityInfoA(szDir, SE_FILE_OBJECT, si, NULL, NULL, prot.sd.Dacl, NULL);
     return dwError;
 }
 

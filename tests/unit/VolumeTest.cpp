@@ -3,6 +3,7 @@
 #include "UnitFixture.h"
 
 #include "deploy/deploy.h"
+#include "SecurityFakes.h"
 
 #include <stdlib.h>
 
@@ -282,6 +283,65 @@ TEST_F(Volume, CreateDirRefusesEmptyAndOverlongPaths)
     EXPECT_EQ(FALSE, Create_Dir(strPath.c_str()));
     EXPECT_EQ((DWORD)ERROR_FILENAME_EXCED_RANGE, GetLastError());
     EXPECT_FALSE(IsDirectory(strTop));
+}
+
+// The parent's list, as the platform would return it, decides what a new directory gets: a list
+// that passes on to it rights of others gives it the protected list at its creation, and the
+// directory below it, now closed, inherits again.
+TEST_F(Volume, CreateDirGivesTheProtectedListWhereTheParentPassesOnOthersRights)
+{
+    // Vista's root of the system drive: Authenticated Users may create folders and modify what
+    // is below; Windows 2000's: Everyone full control.
+    const std::string strVistaRoot = "O:SYD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+                                     "(A;;0x4;;;AU)(A;OICIIO;SDGXGWGR;;;AU)";
+    const std::string strProgramFiles =
+        "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+        "D:(A;OICI;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)"
+        "(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;OICIIO;GA;;;CO)";
+    struct
+    {
+        const char* pszCase;
+        std::string strParent;
+        DWORD dwOSType;
+        bool bProtected;
+    } cases[] = {
+        {"Vista's root", strVistaRoot, OSID_W2K, true},
+        {"Windows 2000's root", "D:(A;OICI;FA;;;WD)", OSID_W2K, true},
+        {"no list at all", "D:NO_ACCESS_CONTROL", OSID_NT4, true},
+        {"Program Files", strProgramFiles, OSID_W2K, false},
+        {"others may add only to the parent itself", "D:(A;OICI;FA;;;SY)(A;;0x6;;;BU)", OSID_W2K,
+         false},
+        {"Windows 98", "D:(A;OICI;FA;;;WD)", OSID_W98, false},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        const std::string strTop = harness::TestDir() + "\\top";
+        harness::DeleteTree(strTop);
+        ASSERT_TRUE(CreateDirectoryA(strTop.c_str(), NULL));
+        DeleteFileA(harness::LogPath().c_str());
+        g_nLogState = -1;
+        g_dwOSType = c.dwOSType;
+        secfake::Scope fakes;
+        secfake::Answers()[secfake::Upper(strTop)] = c.strParent;
+        EXPECT_NE(FALSE, Create_Dir((strTop + "\\Eng\\Logs").c_str()));
+
+        std::map<std::string, std::string> expected;
+        std::vector<std::string> lines;
+        if (c.dwOSType != OSID_W98)
+        {
+            // Wine's own list of the new directory keeps others out: its child inherits.
+            expected[strTop + "\\Eng"] = c.bProtected ? secfake::ProtectedSddl(true) : "";
+            expected[strTop + "\\Eng\\Logs"] = "";
+            if (c.bProtected)
+                lines.push_back("Orvane: [" + strTop +
+                                "\\Eng] would inherit rights of others from [" + strTop +
+                                "], created for administrators only\n");
+        }
+        EXPECT_EQ(expected, secfake::Given());
+        EXPECT_EQ(lines, harness::LastRunMessages());
+        EXPECT_TRUE(IsDirectory(strTop + "\\Eng\\Logs"));
+    }
 }
 
 } // namespace
