@@ -28,10 +28,9 @@ static const BYTE s_abAdmins[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 
 static const BYTE s_abUsers[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0};
 static const BYTE s_abAppPackages[] = {1, 2, 0, 0, 0, 0, 0, 15, 2, 0, 0, 0, 1, 0, 0, 0};
 // NT SERVICE\TrustedInstaller: S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464.
-static const BYTE s_abTrustedInstaller[] = {1,    6,    0,    0,    0,    0,    0,    5,    80,
-                                            0,    0,    0,    0xB5, 0x89, 0xFB, 0x38, 0x19, 0x84,
-                                            0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77,
-                                            0x6E, 0xC0, 0x02, 0x64, 0x87, 0x0C, 0x87};
+static const BYTE s_abTrustedInstaller[] = {
+    1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,    0,    0xB5, 0x89, 0xFB, 0x38,
+    0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
 // CREATOR OWNER and OWNER RIGHTS: an entry for them gives its rights to the owner.
 static const BYTE s_abCreatorOwner[] = {1, 1, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
 static const BYTE s_abOwnerRights[] = {1, 1, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0};
@@ -317,6 +316,8 @@ static void AddGrant(BYTE* pAcl, DWORD* pdwPos, DWORD dwMask, const BYTE* pSid, 
 // Where the platform knows ALL APPLICATION PACKAGES: Windows 8 and later.
 static BOOL KnowsAppPackages()
 {
+    if (g_dwOSType != OSID_W2K && g_dwOSType != OSID_UNKNOWN)
+        return FALSE;
     OSVERSIONINFOA vi;
     ZeroMemory(&vi, sizeof(vi));
     vi.dwOSVersionInfoSize = sizeof(vi);

@@ -324,6 +324,7 @@ TEST_F(EngineDir, DirectoryOthersMayChangeIsClosed)
         "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &pOpen, NULL));
     ASSERT_TRUE(SetFileSecurityA(strEng.c_str(), DACL_SECURITY_INFORMATION, pOpen));
     LocalFree(pOpen);
+    // The rights Wine's list grants Everyone, as SDDL.
     auto everyoneRights = [&]()
     {
         char abSD[4096];
@@ -331,12 +332,16 @@ TEST_F(EngineDir, DirectoryOthersMayChangeIsClosed)
         EXPECT_TRUE(
             GetFileSecurityA(strEng.c_str(), DACL_SECURITY_INFORMATION, abSD, sizeof(abSD), &cb));
         std::string strSddl = secfake::ToSddl(abSD);
-        size_t pos = strSddl.find(";;;WD)");
-        return pos == std::string::npos ? std::string() : strSddl.substr(0, pos);
+        size_t posEnd = strSddl.find(";;;WD)");
+        if (posEnd == std::string::npos)
+            return std::string();
+        size_t posStart = strSddl.rfind(';', posEnd - 1);
+        return strSddl.substr(posStart + 1, posEnd - posStart - 1);
     };
-    ASSERT_NE(std::string(), everyoneRights()) << "Wine shows no Everyone entry";
+    ASSERT_EQ("0x1301ff", everyoneRights()) << "Wine's list for a mode that lets others write";
 
     secfake::Scope fakes;
+    SeamOverrideGetVersionExA(secfake::FakeWindows10);
     RUN_STATE* pRun = Run("");
     lstrcpynA(pRun->szEngPath, strEng.c_str(), sizeof(pRun->szEngPath));
     EXPECT_EQ(0, CheckEngineDirSafety(pRun));
@@ -347,7 +352,8 @@ TEST_F(EngineDir, DirectoryOthersMayChangeIsClosed)
     EXPECT_EQ((std::map<std::string, std::string>{{strEng, secfake::ProtectedSddl(true)}}),
               secfake::Given());
     EXPECT_TRUE(g_bGuardEngineFiles);
-    EXPECT_EQ(std::string(), everyoneRights());
+    // Wine maps Users' read and execute onto the mode's bits for others.
+    EXPECT_EQ("0x1200a9", everyoneRights());
 
     // Closed now: the next run finds nothing to do.
     pRun = Run("");

@@ -112,6 +112,15 @@ inline DWORD WINAPI RecordSetNamedSecurityInfoA(LPSTR pszName, SE_OBJECT_TYPE ty
     return LateSetNamedSecurityInfoA(pszName, type, si, pOwner, pGroup, pDacl, pSacl);
 }
 
+// Windows 10, which knows ALL APPLICATION PACKAGES (the prefix may report an older version).
+inline BOOL WINAPI FakeWindows10(LPOSVERSIONINFOA pvi)
+{
+    pvi->dwMajorVersion = 10;
+    pvi->dwMinorVersion = 0;
+    pvi->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    return TRUE;
+}
+
 // Installs the fakes for the length of a scope, with nothing answered or recorded yet.
 class Scope
 {
