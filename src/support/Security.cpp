@@ -26,6 +26,10 @@
 static const BYTE s_abSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 static const BYTE s_abAdmins[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
 static const BYTE s_abUsers[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0};
+// Power Users hold modify rights in Program Files on 2000 and XP, where they can make themselves
+// administrators anyway: counted with the trusted accounts, the default directory there is made
+// and kept as before.
+static const BYTE s_abPowerUsers[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x23, 2, 0, 0};
 static const BYTE s_abAppPackages[] = {1, 2, 0, 0, 0, 0, 0, 15, 2, 0, 0, 0, 1, 0, 0, 0};
 // NT SERVICE\TrustedInstaller: S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464.
 static const BYTE s_abTrustedInstaller[] = {
@@ -142,7 +146,7 @@ static DWORD RunningAccountSid(BYTE* abSid)
         HANDLE hToken;
         if (!pfnOpen || !pfnInfo || !pfnOpen(GetCurrentProcess(), TOKEN_QUERY, &hToken))
             return 0;
-        DWORD abInfo[128];
+        DWORD_PTR abInfo[64];
         DWORD cbInfo = 0;
         if (pfnInfo(hToken, TokenUser, abInfo, sizeof(abInfo), &cbInfo))
         {
@@ -161,12 +165,14 @@ static DWORD RunningAccountSid(BYTE* abSid)
     return s_cbSid;
 }
 
-// The system account, Administrators, TrustedInstaller and the account running the program.
+// The system account, Administrators, TrustedInstaller, the account running the program (and
+// Power Users, above).
 static BOOL IsTrustedSid(const BYTE* pSid, DWORD cbSid)
 {
     if (IsSid(pSid, cbSid, s_abSystem, sizeof(s_abSystem)) ||
         IsSid(pSid, cbSid, s_abAdmins, sizeof(s_abAdmins)) ||
-        IsSid(pSid, cbSid, s_abTrustedInstaller, sizeof(s_abTrustedInstaller)))
+        IsSid(pSid, cbSid, s_abTrustedInstaller, sizeof(s_abTrustedInstaller)) ||
+        IsSid(pSid, cbSid, s_abPowerUsers, sizeof(s_abPowerUsers)))
         return TRUE;
     BYTE abRunning[SECURITY_MAX_SID_SIZE];
     DWORD cbRunning = RunningAccountSid(abRunning);

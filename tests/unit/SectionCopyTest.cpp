@@ -963,12 +963,15 @@ TEST_F(CopyWorkFile, ATargetThatIsALinkIsRemovedAsTheLinkWhereTheDirectoryWasOpe
         {
             ASSERT_TRUE(CreateHardLinkA(strTarget.c_str(), strOther.c_str(), NULL));
         }
+        // The log exists before the link goes, or it might be made with the link's freed
+        // identity and be taken for the fake's reparse point.
+        WriteLog("copy\n");
         g_bGuardEngineFiles = c.bGuard;
         EXPECT_TRUE(CopyOverSafely((strDir + "\\new.dll").c_str(), strTarget.c_str()));
         SeamOverrideGetFileInformationByHandle(NULL);
         EXPECT_EQ("not the engine's", harness::ReadFileBytes(strOther));
         EXPECT_EQ("new engine", harness::ReadFileBytes(strTarget));
-        std::vector<std::string> lines;
+        std::vector<std::string> lines = {"copy\n"};
         if (c.bGuard)
             lines.push_back("Orvane: [" + strTarget + "] is a link, the link removed\n");
         EXPECT_EQ(lines, harness::LastRunMessages());
