@@ -235,6 +235,26 @@ TEST_F(EngineDir, SingleBytePathPlainTextPassesAccentsDoNot)
     EXPECT_FALSE(IsSingleBytePath("C:\\\xA0"));
 }
 
+// The names in a directory, in lower case, without "." and "..".
+std::vector<std::string> Names(const std::string& strDir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA((strDir + "\\*").c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return names;
+    do
+    {
+        std::string str = fd.cFileName;
+        for (char& ch : str)
+            ch = (char)tolower((unsigned char)ch);
+        if (str != "." && str != "..")
+            names.push_back(str);
+    } while (FindNextFileA(hFind, &fd));
+    FindClose(hFind);
+    return names;
+}
+
 // Wine reports no reparse points: the attribute is added for the chosen paths.
 std::vector<std::string> g_reparse;
 
@@ -371,19 +391,32 @@ TEST_F(EngineDir, FirstInstallAndRemovalRefuseALinkAndChangeNothing)
     const std::string strEng = harness::TestDir() + "\\Eng";
     ASSERT_TRUE(CreateDirectoryA(strEng.c_str(), NULL));
     ASSERT_TRUE(harness::WriteFileBytes(strEng + "\\Osk32dll.dll", "victim's"));
-    g_reparse = {strEng};
-    SeamOverrideGetFileAttributesA(FakeReparseAttributes);
     g_dwOSType = OSID_W2K;
     const std::string strRefusal = "Orvane: Invalid Scan Engine path [" + strEng + "], [" + strEng +
                                    "] is a link (junction, symbolic link or mount point)\n";
-
+    DWORD dwType;
+    std::string strValue;
+    {
+        // A first install into another account's directory, too.
+        secfake::Scope fakes;
+        secfake::Answers()[secfake::Upper(strEng)] = "O:S-1-5-21-7-8-9-1001D:(A;OICI;FA;;;WD)";
+        RUN_STATE* pRun = Run(strEng, "QUILLPEN");
+        EXPECT_EQ(3, RunFirstInstall(pRun));
+        ExpectRefusal("Orvane: Invalid Scan Engine path [" + strEng + "], [" + strEng +
+                      "] is owned by another account [S-1-5-21-7-8-9-1001]\n");
+        EXPECT_EQ((std::map<std::string, std::string>{}), secfake::Given());
+    }
+    g_reparse = {strEng};
+    SeamOverrideGetFileAttributesA(FakeReparseAttributes);
     RUN_STATE* pRun = Run(strEng, "QUILLPEN");
     EXPECT_EQ(3, RunFirstInstall(pRun));
     ExpectRefusal(strRefusal);
-    DWORD dwType;
-    std::string strValue;
     EXPECT_FALSE(harness::ReadMachineValue(REG_SCANENGINE_PATH, "Engine", &dwType, &strValue));
     EXPECT_FALSE(harness::ReadMachineValue(REG_SCANENGINE, "ReferenceCount", &dwType, &strValue));
+    EXPECT_FALSE(harness::ReadMachineValue(
+        "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "AVENGINE", &dwType,
+        &strValue));
+    EXPECT_EQ(std::vector<std::string>{"osk32dll.dll"}, Names(strEng));
 
     harness::SetMachineString(REG_SCANENGINE_PATH, "Engine", strEng);
     DWORD dwOne = 1;
@@ -393,6 +426,7 @@ TEST_F(EngineDir, FirstInstallAndRemovalRefuseALinkAndChangeNothing)
     EXPECT_EQ(3, RunRemove(pRun));
     ExpectRefusal(strRefusal);
     EXPECT_EQ("victim's", harness::ReadFileBytes(strEng + "\\Osk32dll.dll"));
+    EXPECT_EQ(std::vector<std::string>{"osk32dll.dll"}, Names(strEng));
     ASSERT_TRUE(harness::ReadMachineValue(REG_SCANENGINE, "ReferenceCount", &dwType, &strValue));
     EXPECT_EQ(std::string((const char*)&dwOne, sizeof(dwOne)), strValue);
     ASSERT_TRUE(harness::ReadMachineValue(REG_SCANENGINE, "ProductList", &dwType, &strValue));
