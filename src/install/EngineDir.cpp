@@ -315,8 +315,7 @@ static int SecureExistingDir(RUN_STATE* pRun, const char* pszDir)
     if (!found.bKnown)
     {
         // A volume that keeps no security (FAT): nothing to close, but nothing is known either.
-        WriteLog("Orvane: security of [%s] can't be read, error [%d]\n", pszDir,
-                 (int)found.dwError);
+        WriteLog("Orvane: no security of [%s] known, error [%d]\n", pszDir, (int)found.dwError);
         g_bGuardEngineFiles = TRUE;
         return 0;
     }

@@ -222,15 +222,19 @@ static void JudgeDescriptor(const BYTE* pSD, DWORD cbSD, BOOL bInherited, SECURI
     memcpy(&rel, pSD, sizeof(rel));
     if (!(rel.Control & SE_SELF_RELATIVE))
         return;
-    pInfo->bKnown = TRUE;
 
     DWORD cbLeft = 0;
     const BYTE* pOwner = DescriptorPart(pSD, cbSD, rel.Owner, &cbLeft);
     DWORD cbOwner = pOwner ? SidLength(pOwner, cbLeft) : 0;
+    // A volume that keeps no security (FAT) answers with neither an owner nor a list: nothing
+    // there can be told apart, nor closed.
+    if (cbOwner == 0 && !(rel.Control & SE_DACL_PRESENT))
+        return;
+    pInfo->bKnown = TRUE;
     pInfo->bOwnerTrusted = cbOwner == 0 || IsTrustedSid(pOwner, cbOwner);
     FormatSid(pOwner, cbOwner, pInfo->szOwner, sizeof(pInfo->szOwner));
 
-    // No list at all grants everyone everything.
+    // A null list grants everyone everything.
     const BYTE* pAcl =
         (rel.Control & SE_DACL_PRESENT) ? DescriptorPart(pSD, cbSD, rel.Dacl, &cbLeft) : NULL;
     if (!pAcl || cbLeft < sizeof(ACL))

@@ -322,6 +322,19 @@ TEST_F(EngineDir, LinksAndOtherAccountsDirectoriesAreRefused)
         EXPECT_EQ((std::map<std::string, std::string>{}), secfake::Given());
         EXPECT_FALSE(g_bGuardEngineFiles);
     }
+    {
+        // A volume that keeps no security (FAT) tells no owner and cannot be closed: the run
+        // goes on, looking at each file it writes.
+        secfake::Scope fakes;
+        secfake::Answers()[secfake::Upper(strEng)] = "";
+        RUN_STATE* pRun = Run("");
+        lstrcpynA(pRun->szEngPath, strEng.c_str(), sizeof(pRun->szEngPath));
+        EXPECT_EQ(0, CheckEngineDirSafety(pRun));
+        EXPECT_EQ(
+            std::vector<std::string>{"Orvane: no security of [" + strEng + "] known, error [0]\n"},
+            LastRunMessages());
+        EXPECT_TRUE(g_bGuardEngineFiles);
+    }
     // 95, 98 and ME have neither links nor owners.
     secfake::Scope fakes;
     g_reparse = {strEng};

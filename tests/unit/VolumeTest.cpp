@@ -324,6 +324,7 @@ TEST_F(Volume, CreateDirGivesTheProtectedListWhereTheParentPassesOnOthersRights)
         {"Windows 2000's root", "D:(A;OICI;FA;;;WD)", OSID_W2K, 5, 0, strBefore8},
         {"NT 4", "D:(A;OICI;FA;;;WD)", OSID_NT4, 4, 0, strNt4},
         {"Program Files", strProgramFiles, OSID_W2K, 10, 0, ""},
+        {"a volume without security (FAT)", "", OSID_W2K, 10, 0, ""},
         {"XP's Program Files", "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;PU)", OSID_W2K,
          5, 1, ""},
         {"others may add only to the parent itself", "D:(A;OICI;FA;;;SY)(A;;0x6;;;BU)", OSID_W2K,
