@@ -10,7 +10,8 @@
 // Returns 1 when the file at pszSource counts as newer than the one at pszDest (the caller is to
 // copy it over), else 0. A higher version always wins; a version that is not higher, or one that
 // cannot be read on either side, leaves the decision to the last-write times. An absent source
-// is never newer; an absent destination is always replaced. Changes nothing on disk; logs.
+// is never newer; an absent destination is always replaced. While g_bGuardEngineFiles is set,
+// every present source counts as newer. Changes nothing on disk; logs.
 int IsSourceNewer(const char* pszDest, const char* pszSource);
 
 // TRUE when the packaged file pszSource is there, as the freshness test's probe finds it.
@@ -189,8 +190,9 @@ const char* GetFixedNameInOtherCase(const char* pszName);
 BOOL CopyOverSafely(const char* pszSource, const char* pszTarget);
 
 // Set for the run when the engine directory was found open to others (they may have planted
-// links in it): every file the copies write is then looked at first. Otherwise no one else could
-// have put anything there, and the copies cost nothing more per file.
+// links in it, or changed its files): every file the copies write is then looked at first, and
+// the freshness test takes every packaged file as newer than the one installed or staged.
+// Otherwise no one else could have put anything there, and the copies cost nothing more per file.
 extern BOOL g_bGuardEngineFiles;
 
 // Removes the work file of CopyOverSafely that a stopped run may have left in pszDir.

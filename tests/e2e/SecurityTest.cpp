@@ -298,4 +298,43 @@ TEST_F(Security, AnEngineDirectoryOthersMayChangeIsClosedAndALinkInItIsReplacedN
     EXPECT_EQ(1u, RecDword("ReferenceCount"));
 }
 
+// Files changed while others could change the directory are not taken at their word: an update
+// over an engine directory opened after its install, with a signature file put there with a later
+// time, closes the directory and puts the package's files in place of every one.
+TEST_F(Security, AnUpdateOverADirectoryOthersCouldChangeTakesNoFileAtItsWord)
+{
+    const std::string strPackage = SamplePackage("pkg");
+    const std::string strEng = harness::TestDir() + "\\Engine";
+    RunOptions opts;
+    opts.strWindows = "win10";
+    opts.strCurDir = strPackage;
+    ASSERT_EQ(0u, harness::RunPelmora("/PROD:Quillpen /PATH:" + strEng, opts));
+
+    PSECURITY_DESCRIPTOR pOpen = NULL;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &pOpen, NULL));
+    ASSERT_TRUE(SetFileSecurityA(strEng.c_str(), DACL_SECURITY_INFORMATION, pOpen));
+    LocalFree(pOpen);
+    const std::string strSig = strEng + "\\Osksig.dat";
+    ASSERT_TRUE(harness::WriteFileBytes(strSig, "planted signatures"));
+    HANDLE hSig =
+        CreateFileA(strSig.c_str(), FILE_WRITE_ATTRIBUTES, 0, NULL, OPEN_EXISTING, 0, NULL);
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER ul = {{ft.dwLowDateTime, ft.dwHighDateTime}};
+    ul.QuadPart += 3600ull * 10000000ull;
+    ft.dwLowDateTime = ul.LowPart;
+    ft.dwHighDateTime = ul.HighPart;
+    ASSERT_TRUE(SetFileTime(hSig, NULL, NULL, &ft));
+    CloseHandle(hSig);
+
+    EXPECT_EQ(0u, harness::RunPelmora("/PROD:Quillpen /PATH:" + strEng, opts));
+    EXPECT_TRUE(harness::HasMessage(LastRunMessages(),
+                                    "Orvane: [" + strEng +
+                                        "] could be changed by others, access now limited to "
+                                        "administrators\n"));
+    EXPECT_TRUE(SameContent(strPackage + "\\Osksig.dat", strSig));
+    EXPECT_EQ("0x1200a9", EveryoneRights(strEng));
+}
+
 } // namespace
