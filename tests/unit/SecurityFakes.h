@@ -27,13 +27,6 @@ inline std::map<std::string, std::string>& Given()
     static std::map<std::string, std::string> s_given;
     return s_given;
 }
-// The owner every GetKernelObjectSecurity answers with, "" for the real call.
-inline std::string& HandleOwner()
-{
-    static std::string s_strOwner;
-    return s_strOwner;
-}
-
 inline std::string Upper(std::string str)
 {
     for (char& ch : str)
@@ -81,15 +74,6 @@ inline BOOL WINAPI FakeGetFileSecurityA(LPCSTR pszPath, SECURITY_INFORMATION si,
     return AnswerWithSddl(it->second, pSD, cb, pcbNeeded);
 }
 
-inline BOOL WINAPI FakeGetKernelObjectSecurity(HANDLE h, SECURITY_INFORMATION si,
-                                               PSECURITY_DESCRIPTOR pSD, DWORD cb,
-                                               LPDWORD pcbNeeded)
-{
-    if (HandleOwner().empty())
-        return LateGetKernelObjectSecurity(h, si, pSD, cb, pcbNeeded);
-    return AnswerWithSddl("O:" + HandleOwner(), pSD, cb, pcbNeeded);
-}
-
 inline BOOL WINAPI RecordCreateDirectoryA(LPCSTR pszPath, LPSECURITY_ATTRIBUTES pSA)
 {
     Given()[pszPath] = pSA && pSA->lpSecurityDescriptor ? ToSddl(pSA->lpSecurityDescriptor) : "";
@@ -129,9 +113,7 @@ class Scope
     {
         Answers().clear();
         Given().clear();
-        HandleOwner().clear();
         SeamOverrideGetFileSecurityA(FakeGetFileSecurityA);
-        SeamOverrideGetKernelObjectSecurity(FakeGetKernelObjectSecurity);
         SeamOverrideCreateDirectoryA(RecordCreateDirectoryA);
         SeamOverrideSetNamedSecurityInfoA(RecordSetNamedSecurityInfoA);
     }
