@@ -93,6 +93,11 @@ int IsSourceNewer(const char* pszDest, const char* pszSource)
     FILETIME ftSource;
     BOOL bSourceTime = GetFileTime(hSource, NULL, NULL, &ftSource);
     CloseHandle(hSource);
+    // In an engine directory that others could change until this run closed it, no installed
+    // file or staged copy can be taken for what it says it is (a later time or version is
+    // easily given): the package's file is put in place of every one.
+    if (g_bGuardEngineFiles)
+        return 1;
 
     HANDLE hDest = ProbeFile(pszDest);
     if (hDest == INVALID_HANDLE_VALUE)

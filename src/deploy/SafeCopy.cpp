@@ -26,8 +26,38 @@ static BOOL FormWorkPath(const char* pszTarget, char* szWork)
     return TRUE;
 }
 
+BOOL g_bGuardEngineFiles = FALSE;
+
+// A link at the target's place (a reparse point, or another name of a file elsewhere) is taken
+// away as the link: a plain copy over it would write into the file it leads to. FALSE when one
+// is there and cannot be removed.
+static BOOL RemoveLinkAtTarget(const char* pszTarget)
+{
+    HANDLE hFile =
+        CreateFileA(pszTarget, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return TRUE; // nothing there, or nothing that can be opened to write through either
+    BY_HANDLE_FILE_INFORMATION fi;
+    BOOL bLink = g_pfnGetFileInformationByHandle(hFile, &fi) &&
+                 ((fi.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || fi.nNumberOfLinks > 1);
+    CloseHandle(hFile);
+    if (!bLink)
+        return TRUE;
+    BOOL bRemoved = (fi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(pszTarget)
+                                                                     : DeleteFileA(pszTarget);
+    WriteLog(bRemoved ? "Orvane: [%s] is a link, the link removed\n"
+                      : "Orvane: [%s] is a link that can't be removed\n",
+             pszTarget);
+    if (!bRemoved)
+        SetLastError(ERROR_ACCESS_DENIED);
+    return bRemoved;
+}
+
 BOOL CopyOverSafely(const char* pszSource, const char* pszTarget)
 {
+    if (g_bGuardEngineFiles && !RemoveLinkAtTarget(pszTarget))
+        return FALSE;
     char szWork[MAX_PATH];
     if (!FormWorkPath(pszTarget, szWork))
         return CopyFileA(pszSource, pszTarget, FALSE);

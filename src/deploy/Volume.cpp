@@ -99,5 +99,28 @@ BOOL Create_Dir(const char* pszPath)
         szParent[cchParent] = '\0';
         Create_Dir(szParent);
     }
-    return CreateDirectoryA(pszPath, NULL);
+    if (!IsFileSecurityPlatform())
+        return CreateDirectoryA(pszPath, NULL);
+
+    // Below the program-files directory a new directory inherits a list that keeps others out;
+    // below a drive's root, or anywhere a user may create folders, it would inherit their right
+    // to change it. It is then given the protected list when it is made, not after, so that
+    // there is no moment in which someone else could write into it.
+    if (PathExists(pszPath))
+    {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    char szParent[MAX_PATH];
+    size_t cchParent = cchDrive + (cchDir > 1 ? cchDir - 1 : cchDir);
+    memcpy(szParent, pszPath, cchParent);
+    szParent[cchParent] = '\0';
+    SECURITY_FINDING inherited;
+    ReadInheritedSecurity(cchParent ? szParent : ".", &inherited);
+    if (!inherited.bOpen)
+        return g_pfnCreateDirectoryA(pszPath, NULL);
+    WriteLog("Orvane: [%s] would inherit rights of others from [%s], created for administrators "
+             "only\n",
+             pszPath, cchParent ? szParent : ".");
+    return CreateProtectedDirectory(pszPath);
 }

@@ -10,7 +10,8 @@
 // Returns 1 when the file at pszSource counts as newer than the one at pszDest (the caller is to
 // copy it over), else 0. A higher version always wins; a version that is not higher, or one that
 // cannot be read on either side, leaves the decision to the last-write times. An absent source
-// is never newer; an absent destination is always replaced. Changes nothing on disk; logs.
+// is never newer; an absent destination is always replaced. While g_bGuardEngineFiles is set,
+// every present source counts as newer. Changes nothing on disk; logs.
 int IsSourceNewer(const char* pszDest, const char* pszSource);
 
 // TRUE when the packaged file pszSource is there, as the freshness test's probe finds it.
@@ -35,7 +36,9 @@ DWORD CheckFreeDiskSpace(const char* pszEngPath);
 
 // Creates pszPath (absolute: "X:\..." or "\\server\share\...") and every missing directory
 // above it, from the top down. Returns non-zero when the directory itself was created by this
-// call; 0 otherwise, also when it already existed or the path does not fit in MAX_PATH.
+// call; 0 otherwise, also when it already existed or the path does not fit in MAX_PATH. On the
+// NT family a directory whose parent would pass on to it rights of anyone but the trusted
+// accounts is created with the protected list (support.h) instead, and a line logged.
 BOOL Create_Dir(const char* pszPath);
 
 // ---------------------------------------------------------------------------------------------
@@ -181,7 +184,16 @@ const char* GetFixedNameInOtherCase(const char* pszName);
 // the target and then renamed over it. A copy that runs out of room, or a run that is stopped
 // half way, leaves the target as it was. When the rename is refused (the target in use, or a
 // target the rename cannot replace) the plain copy is tried, whose failure the caller handles.
+// When g_bGuardEngineFiles is set, a target that is a link (a reparse point, or a file with more
+// than one name) is first removed as the link, never written through; a link that cannot be
+// removed fails the copy (ERROR_ACCESS_DENIED), so that the caller stages it.
 BOOL CopyOverSafely(const char* pszSource, const char* pszTarget);
+
+// Set for the run when the engine directory was found open to others (they may have planted
+// links in it, or changed its files): every file the copies write is then looked at first, and
+// the freshness test takes every packaged file as newer than the one installed or staged.
+// Otherwise no one else could have put anything there, and the copies cost nothing more per file.
+extern BOOL g_bGuardEngineFiles;
 
 // Removes the work file of CopyOverSafely that a stopped run may have left in pszDir.
 void RemoveCopyWorkFile(const char* pszDir);

@@ -19,11 +19,17 @@ int RunConfigMode(const char* pszCfgText, char* szProductName, BOOL* pbAddRefCou
         return -1;
     WriteLog("Orvane: ini file [%s]\n", szIniFile);
 
-    if (!PathExists(szIniFile))
+    // The profile calls take a name without a directory from the Windows directory, where the
+    // existence test looks in the current one: both take it against the current directory.
+    char szIniPath[MAX_PATH];
+    char* pszFilePart;
+    DWORD cchFull = GetFullPathNameA(szIniFile, sizeof(szIniPath), szIniPath, &pszFilePart);
+    if (cchFull == 0 || cchFull >= sizeof(szIniPath) || !PathExists(szIniPath))
     {
         WriteLog("Orvane: Can't find ini file [%s]\n", szIniFile);
         return -1;
     }
+    lstrcpynA(szIniFile, szIniPath, sizeof(szIniFile));
 
     g_dwEngIDs = GetPrivateProfileIntA("EngineID", "dwEngIDs", BOTH_OSKA_BRIN, szIniFile);
     WriteLog("Orvane: dwEngIDs from ini file [%d]\n", (int)g_dwEngIDs);

@@ -266,3 +266,112 @@ int ResolveUpdateEngineDir(RUN_STATE* pRun, BOOL* pbFromRecord)
         return RefuseEngineDir(pRun, s_szLocalized, pRun->szEngPath);
     return RefuseFileInTheWay(pRun);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Who else may change the engine directory. The program writes and deletes there as the system
+// account or an administrator, and the directory is on PATH: a directory that others may change,
+// or a link that leads elsewhere, would let them choose what it writes, deletes or loads.
+
+static int RefuseUnsafeDir(RUN_STATE* pRun, const char* pszPlace, const char* pszFound)
+{
+    char szLine[3 * MAX_PATH];
+    _snprintf(szLine, sizeof(szLine), "Orvane: Invalid Scan Engine path [%s], [%s] %s\n",
+              pRun->szEngPath, pszPlace, pszFound);
+    szLine[sizeof(szLine) - 1] = '\0';
+    return RefuseEngineDir(pRun, "%s", szLine);
+}
+
+static BOOL IsReparsePoint(const char* pszPath)
+{
+    DWORD dwAttr = g_pfnGetFileAttributesA(pszPath);
+    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+static const char s_szLinkFound[] = "is a link (junction, symbolic link or mount point)";
+
+// A reparse point at the engine directory or any directory above it, up to the drive's root or
+// the share.
+static int RefuseLinkOnTheWay(RUN_STATE* pRun)
+{
+    char szPath[MAX_PATH];
+    lstrcpynA(szPath, pRun->szEngPath, sizeof(szPath));
+    for (;;)
+    {
+        if (IsReparsePoint(szPath))
+            return RefuseUnsafeDir(pRun, szPath, s_szLinkFound);
+        char* pSep = MbsRChr(szPath, '\\');
+        if (!pSep || pSep <= szPath + 1 || pSep[-1] == ':')
+            return 0;
+        *pSep = '\0';
+    }
+}
+
+// An existing directory of the engine: refused when someone untrusted owns it (an owner can
+// always give himself the rights back), given the protected list when others may change it.
+static int SecureExistingDir(RUN_STATE* pRun, const char* pszDir)
+{
+    SECURITY_FINDING found;
+    ReadDirectorySecurity(pszDir, &found);
+    if (!found.bKnown)
+    {
+        // A volume that keeps no security (FAT): nothing to close, but nothing is known either.
+        WriteLog("Orvane: no security of [%s] known, error [%d]\n", pszDir, (int)found.dwError);
+        g_bGuardEngineFiles = TRUE;
+        return 0;
+    }
+    if (!found.bOwnerTrusted)
+    {
+        char szFound[160];
+        _snprintf(szFound, sizeof(szFound), "is owned by another account [%s]", found.szOwner);
+        szFound[sizeof(szFound) - 1] = '\0';
+        return RefuseUnsafeDir(pRun, pszDir, szFound);
+    }
+    if (!found.bOpen)
+        return 0;
+    DWORD dwError = LockDirectory(pszDir);
+    if (dwError != ERROR_SUCCESS)
+    {
+        char szFound[160];
+        _snprintf(szFound, sizeof(szFound),
+                  "may be changed by others and can't be closed, error [%d]", (int)dwError);
+        szFound[sizeof(szFound) - 1] = '\0';
+        return RefuseUnsafeDir(pRun, pszDir, szFound);
+    }
+    WriteLog("Orvane: [%s] could be changed by others, access now limited to administrators\n",
+             pszDir);
+    // Whatever others put there before stays: each file is looked at before it is written.
+    g_bGuardEngineFiles = TRUE;
+    return 0;
+}
+
+int CheckEngineDirSafety(RUN_STATE* pRun)
+{
+    g_bGuardEngineFiles = FALSE;
+    if (!IsFileSecurityPlatform())
+        return 0;
+    int nExit = RefuseLinkOnTheWay(pRun);
+    if (nExit)
+        return nExit;
+
+    static const char* const s_apszSubDirs[] = {"Logs", "Incoming"};
+    char aszSubDirs[2][MAX_PATH];
+    for (int i = 0; i < 2; i++)
+    {
+        _snprintf(aszSubDirs[i], MAX_PATH, "%s\\%s", pRun->szEngPath, s_apszSubDirs[i]);
+        aszSubDirs[i][MAX_PATH - 1] = '\0';
+        if (IsReparsePoint(aszSubDirs[i]))
+            return RefuseUnsafeDir(pRun, aszSubDirs[i], s_szLinkFound);
+    }
+
+    DWORD dwAttr = g_pfnGetFileAttributesA(pRun->szEngPath);
+    if (dwAttr == INVALID_FILE_ATTRIBUTES || !(dwAttr & FILE_ATTRIBUTE_DIRECTORY))
+        return 0; // made by this run, with the list it needs
+    nExit = SecureExistingDir(pRun, pRun->szEngPath);
+    for (int i = 0; i < 2 && !nExit; i++)
+    {
+        dwAttr = g_pfnGetFileAttributesA(aszSubDirs[i]);
+        if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY))
+            nExit = SecureExistingDir(pRun, aszSubDirs[i]);
+    }
+    return nExit;
+}

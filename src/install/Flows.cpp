@@ -48,6 +48,8 @@ int RunFirstInstall(RUN_STATE* pRun)
 {
     WriteLog("Orvane: New Install\n");
     int nExit = ResolveFirstInstallEngineDir(pRun);
+    if (!nExit)
+        nExit = CheckEngineDirSafety(pRun);
     if (nExit)
         return nExit;
 
@@ -132,6 +134,8 @@ int RunUpdate(RUN_STATE* pRun)
 
     BOOL bFromRecord = FALSE;
     int nExit = ResolveUpdateEngineDir(pRun, &bFromRecord);
+    if (!nExit)
+        nExit = CheckEngineDirSafety(pRun);
     if (nExit)
         return nExit;
     SettleDirectoryValues(pRun, bFromRecord);

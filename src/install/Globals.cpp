@@ -17,4 +17,5 @@ void ResetGlobals()
     g_dwEngIDs = BOTH_OSKA_BRIN;
     g_dwOSType = 0;
     g_szFileList[0] = '\0';
+    g_bGuardEngineFiles = FALSE;
 }

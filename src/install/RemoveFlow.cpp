@@ -114,6 +114,18 @@ int RunRemove(RUN_STATE* pRun)
     pRun->pReg->GetString("", "", "version", "", pRun->szVersion, sizeof(pRun->szVersion));
     WriteLog("Retrieved ScanEngine version %s\n", pRun->szVersion);
     pRun->bInstalledOnR80 = pRun->szVersion[0] != '\0';
+    if (!pRun->bInstalledOnR80)
+    {
+        // Checked before the release: a removal refused here leaves the reference as it was.
+        pRun->pReg->SetBasePath(REG_SCANENGINE_PATH);
+        pRun->pReg->GetString("", "", "Engine", "", pRun->szEngPath, sizeof(pRun->szEngPath));
+        if (IsAbsoluteDir(pRun->szEngPath))
+        {
+            int nExit = CheckEngineDirSafety(pRun);
+            if (nExit)
+                return nExit;
+        }
+    }
     FinishStoppedRelease(pRun);
     BOOL bReleased = ReleaseProduct(pRun);
     UINT uKept = bReleased ? IDS_REMOVE_RELEASED : IDS_REMOVE_NOTHING;

@@ -173,6 +173,14 @@ int ResolveFirstInstallEngineDir(RUN_STATE* pRun);
 // *pbFromRecord tells whether the directory came from the stored value.
 int ResolveUpdateEngineDir(RUN_STATE* pRun, BOOL* pbFromRecord);
 
+// On the NT family, before anything is written to or deleted from the engine directory: refuses
+// it (3) when it, a directory above it, Logs or Incoming is a reparse point, or when it, Logs or
+// Incoming is owned by an account other than the system account, Administrators,
+// TrustedInstaller or the running account; gives the protected list to those that others may
+// change (then g_bGuardEngineFiles is set). A directory that does not exist yet is left to
+// Create_Dir. Nothing on 95, 98 and ME.
+int CheckEngineDirSafety(RUN_STATE* pRun);
+
 // ---------------------------------------------------------------------------------------------
 // The flows. Each ends the run: it returns the exit code after the way out's log lines (the r80
 // ending of an update returns 8 without the End banner).

@@ -71,84 +71,25 @@ static BOOL IsFile(const char* pszPath)
     return dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The full form of a directory without its final backslash, for comparing two directories.
-static BOOL FullDirectory(const char* pszDir, char* szFull)
-{
-    char* pszFilePart;
-    DWORD cch = GetFullPathNameA(pszDir, MAX_PATH, szFull, &pszFilePart);
-    if (cch == 0 || cch >= MAX_PATH)
-        return FALSE;
-    size_t n = strlen(szFull);
-    if (n > 3 && szFull[n - 1] == '\\' && !MbsIsTrailByte(szFull, n - 1))
-        szFull[n - 1] = '\0';
-    return TRUE;
-}
-
-// TRUE for a PATH entry the suite's library may be taken from: an absolute directory (a
-// relative one would be resolved against the current directory) that is not the current
-// directory, unless that is the program's own folder.
-static BOOL IsTrustedPathEntry(const char* pszEntry, const char* pszCurDir, const char* pszExeDir)
-{
-    BOOL bAbsolute = (pszEntry[0] == '\\' && pszEntry[1] == '\\') ||
-                     (pszEntry[0] != '\0' && pszEntry[1] == ':' && pszEntry[2] == '\\');
-    if (!bAbsolute)
-        return FALSE;
-    char szFull[MAX_PATH];
-    if (!FullDirectory(pszEntry, szFull))
-        return FALSE;
-    if (pszCurDir[0] == '\0')
-        return TRUE;
-    return lstrcmpiA(szFull, pszCurDir) != 0 || lstrcmpiA(szFull, pszExeDir) == 0;
-}
-
-// The platform's library search without the current directory: the program's folder, the
-// system directory, the Windows directory, then the directories of PATH.
+// The program's own folder, then the system directory: nothing else. The Windows directory and
+// the directories of PATH are left out, as is the current directory: an ordinary user may be
+// able to write to one of them (a PATH entry, the engine directory among them), and the library
+// would then run as the system account.
 static BOOL FindSuiteLibrary(const char* pszName, char* szPath)
 {
-    char szExeDir[MAX_PATH], szCurDir[MAX_PATH], szDir[MAX_PATH];
-    DWORD cch = GetModuleFileNameA(NULL, szExeDir, sizeof(szExeDir));
-    char* pszSep = (cch > 0 && cch < sizeof(szExeDir)) ? MbsRChr(szExeDir, '\\') : NULL;
+    char szDir[MAX_PATH];
+    DWORD cch = GetModuleFileNameA(NULL, szDir, sizeof(szDir));
+    char* pszSep = (cch > 0 && cch < sizeof(szDir)) ? MbsRChr(szDir, '\\') : NULL;
     if (pszSep)
     {
         *pszSep = '\0';
-        if (JoinLibraryPath(szPath, szExeDir, pszName) && IsFile(szPath))
+        if (JoinLibraryPath(szPath, szDir, pszName) && IsFile(szPath))
             return TRUE;
-        if (!FullDirectory(szExeDir, szDir))
-            szDir[0] = '\0';
-        lstrcpynA(szExeDir, szDir, sizeof(szExeDir));
     }
-    else
-    {
-        szExeDir[0] = '\0';
-    }
-
     UINT cchSys = GetSystemDirectoryA(szDir, sizeof(szDir));
     if (cchSys > 0 && cchSys < sizeof(szDir) && JoinLibraryPath(szPath, szDir, pszName) &&
         IsFile(szPath))
         return TRUE;
-    cchSys = GetWindowsDirectoryA(szDir, sizeof(szDir));
-    if (cchSys > 0 && cchSys < sizeof(szDir) && JoinLibraryPath(szPath, szDir, pszName) &&
-        IsFile(szPath))
-        return TRUE;
-
-    if (!FullDirectory(".", szCurDir))
-        szCurDir[0] = '\0';
-    // PATH may be up to 32 KiB; a longer one is not searched at all rather than in part.
-    static char s_szSearch[32768];
-    cch = GetEnvironmentVariableA("PATH", s_szSearch, sizeof(s_szSearch));
-    if (cch == 0 || cch >= sizeof(s_szSearch))
-        return FALSE;
-    char* pszEntry = s_szSearch;
-    while (pszEntry)
-    {
-        char* pszNext = MbsChr(pszEntry, ';');
-        if (pszNext)
-            *pszNext++ = '\0';
-        if (IsTrustedPathEntry(pszEntry, szCurDir, szExeDir) &&
-            JoinLibraryPath(szPath, pszEntry, pszName) && IsFile(szPath))
-            return TRUE;
-        pszEntry = pszNext;
-    }
     szPath[0] = '\0';
     return FALSE;
 }

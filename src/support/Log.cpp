@@ -76,7 +76,9 @@ void KeepLogFileOpen(BOOL bKeep)
 // write into a file of their choice with our rights. So the file is opened without following a
 // link, and only an ordinary file with one name is written to; anything else is left as it is,
 // and this run's messages go to a file of its own beside it, which is created new and so can be
-// nothing but ours.
+// nothing but ours. So do they when the log is owned by anyone but the system account,
+// Administrators, TrustedInstaller or the running account: another user made it beforehand, and
+// could read the run's lines and forge their own.
 
 // The path of this process's own log for the log path it stands in for, once one was created.
 static char s_szOwnFor[MAX_PATH];
@@ -90,11 +92,16 @@ static BOOL IsNineX()
 static HANDLE OpenWithoutFollowing(const char* pszPath, DWORD dwDisposition)
 {
     DWORD dwFlags = FILE_ATTRIBUTE_NORMAL;
-    // 95, 98 and ME know no reparse points (nor links), and are not asked to understand the flag.
+    DWORD dwAccess = GENERIC_WRITE;
+    // 95, 98 and ME know no reparse points (nor links) and no owners, and are not asked to
+    // understand the flag.
     if (!IsNineX())
+    {
         dwFlags |= FILE_FLAG_OPEN_REPARSE_POINT;
-    return CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                       dwDisposition, dwFlags, NULL);
+        dwAccess |= READ_CONTROL;
+    }
+    return CreateFileA(pszPath, dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, dwDisposition,
+                       dwFlags, NULL);
 }
 
 // Decided on the handle, before anything is written: what was checked is what is written to.
@@ -107,7 +114,10 @@ static BOOL IsOrdinaryFile(HANDLE hFile)
         (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))
         return FALSE;
     // FAT volumes of 95, 98 and ME have no links; the count is not looked at there.
-    return IsNineX() || fi.nNumberOfLinks == 1;
+    if (IsNineX())
+        return TRUE;
+    // A log that another user created beforehand is theirs to read and to forge lines in.
+    return fi.nNumberOfLinks == 1 && IsHandleOwnerTrusted(hFile);
 }
 
 static HANDLE OpenOrdinary(const char* pszPath, DWORD dwDisposition, BOOL* pbRefused)

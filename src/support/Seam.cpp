@@ -9,6 +9,10 @@ PFN_MoveFileExA g_pfnMoveFileExA = ::MoveFileExA;
 PFN_GetDiskFreeSpaceA g_pfnGetDiskFreeSpaceA = ::GetDiskFreeSpaceA;
 PFN_GetShortPathNameA g_pfnGetShortPathNameA = ::GetShortPathNameA;
 PFN_GetFileInformationByHandle g_pfnGetFileInformationByHandle = ::GetFileInformationByHandle;
+PFN_CreateDirectoryA g_pfnCreateDirectoryA = ::CreateDirectoryA;
+PFN_GetFileSecurityA g_pfnGetFileSecurityA = LateGetFileSecurityA;
+PFN_GetKernelObjectSecurity g_pfnGetKernelObjectSecurity = LateGetKernelObjectSecurity;
+PFN_SetNamedSecurityInfoA g_pfnSetNamedSecurityInfoA = LateSetNamedSecurityInfoA;
 
 void SeamOverrideGetVersionExA(PFN_GetVersionExA pfn)
 {
@@ -45,6 +49,26 @@ void SeamOverrideGetFileInformationByHandle(PFN_GetFileInformationByHandle pfn)
     g_pfnGetFileInformationByHandle = pfn ? pfn : ::GetFileInformationByHandle;
 }
 
+void SeamOverrideCreateDirectoryA(PFN_CreateDirectoryA pfn)
+{
+    g_pfnCreateDirectoryA = pfn ? pfn : ::CreateDirectoryA;
+}
+
+void SeamOverrideGetFileSecurityA(PFN_GetFileSecurityA pfn)
+{
+    g_pfnGetFileSecurityA = pfn ? pfn : LateGetFileSecurityA;
+}
+
+void SeamOverrideGetKernelObjectSecurity(PFN_GetKernelObjectSecurity pfn)
+{
+    g_pfnGetKernelObjectSecurity = pfn ? pfn : LateGetKernelObjectSecurity;
+}
+
+void SeamOverrideSetNamedSecurityInfoA(PFN_SetNamedSecurityInfoA pfn)
+{
+    g_pfnSetNamedSecurityInfoA = pfn ? pfn : LateSetNamedSecurityInfoA;
+}
+
 void SeamRestoreAll()
 {
     SeamOverrideGetVersionExA(NULL);
@@ -54,4 +78,8 @@ void SeamRestoreAll()
     SeamOverrideGetDiskFreeSpaceA(NULL);
     SeamOverrideGetShortPathNameA(NULL);
     SeamOverrideGetFileInformationByHandle(NULL);
+    SeamOverrideCreateDirectoryA(NULL);
+    SeamOverrideGetFileSecurityA(NULL);
+    SeamOverrideGetKernelObjectSecurity(NULL);
+    SeamOverrideSetNamedSecurityInfoA(NULL);
 }

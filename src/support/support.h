@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <accctrl.h>
+
 #include "mbcs.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -69,10 +71,9 @@ void RestrictLibrarySearch();
 // Loads pszName from the system directory by its full path; NULL with the error when it fails.
 HMODULE LoadSystemLibrary(const char* pszName);
 
-// Loads a library of the suite by its file name from the first of: the program's own folder, the
-// system directory, the Windows directory, the absolute directories of PATH other than the
-// current directory (unless that is the program's folder). NULL (ERROR_MOD_NOT_FOUND) when none
-// holds it.
+// Loads a library of the suite by its file name from the program's own folder, else from the
+// system directory; never from the current directory, the Windows directory or along PATH. NULL
+// (ERROR_MOD_NOT_FOUND) when neither holds it.
 HMODULE LoadSuiteLibrary(const char* pszName);
 
 // VERSION and MPR calls, bound on first use from the libraries of the system directory (the
@@ -82,6 +83,52 @@ DWORD SysGetFileVersionInfoSizeA(LPCSTR pszPath, LPDWORD pdwHandle);
 BOOL SysGetFileVersionInfoA(LPCSTR pszPath, DWORD dwHandle, DWORD cbBlock, LPVOID pBlock);
 BOOL SysVerQueryValueA(LPCVOID pBlock, LPCSTR pszSubBlock, LPVOID* ppBuffer, PUINT pcbBuffer);
 DWORD SysWNetCancelConnection2A(LPCSTR pszName, DWORD dwFlags, BOOL bForce);
+
+// ---------------------------------------------------------------------------------------------
+// File security (Security.cpp), on the NT family only: 95, 98 and ME have none.
+
+// TRUE on the NT family (and not where the run's platform id says 95, 98 or ME).
+BOOL IsFileSecurityPlatform();
+
+// What the program must know of a file's or directory's security. "Trusted" are the system
+// account, Administrators, TrustedInstaller and the account running the program.
+struct SECURITY_FINDING
+{
+    DWORD dwError;      // the reading call's error, 0 when it was read
+    BOOL bKnown;        // a descriptor was read
+    BOOL bOwnerTrusted; // owned by a trusted account (or no owner recorded)
+    BOOL bOpen;         // someone untrusted may change it (write, add, delete, rights, owner)
+    char szOwner[96];   // the owner as SID text
+};
+
+// The directory's owner, and whether its list lets anyone untrusted change it or what is added
+// to it (every entry counts, inherit-only ones too).
+void ReadDirectorySecurity(const char* pszDir, SECURITY_FINDING* pInfo);
+// The same for what a directory created in pszParent would inherit from it: only the entries
+// passed on to files or directories below count.
+void ReadInheritedSecurity(const char* pszParent, SECURITY_FINDING* pInfo);
+// FALSE when the file behind the handle (opened with READ_CONTROL) is owned by an untrusted
+// account; TRUE where the volume records no owner.
+BOOL IsHandleOwnerTrusted(HANDLE hFile);
+// The SID as text ("S-1-5-32-544"), bounded by cchText.
+void FormatSid(const BYTE* pSid, DWORD cbSid, char* szText, size_t cchText);
+
+// The protected list the program gives a directory that others could change: the system account
+// and Administrators full control, Users (and, from Windows 8 on, ALL APPLICATION PACKAGES) read
+// and execute, all inherited by what is below; owner Administrators; nothing inherited from
+// above (2000 and later).
+struct PROTECTED_SECURITY
+{
+    SECURITY_DESCRIPTOR sd;
+    DWORD adwAcl[32];
+    DWORD adwOwner[4];
+};
+void BuildProtectedSecurity(PROTECTED_SECURITY* pProt);
+// Creates the directory with the protected list from its first moment.
+BOOL CreateProtectedDirectory(const char* pszDir);
+// Gives an existing directory the protected list (passed on to what is in it where the platform
+// does so); the error number, 0 on success.
+DWORD LockDirectory(const char* pszDir);
 
 // ---------------------------------------------------------------------------------------------
 // Platform detection.
@@ -106,6 +153,13 @@ typedef BOOL(WINAPI* PFN_MoveFileExA)(LPCSTR, LPCSTR, DWORD);
 typedef BOOL(WINAPI* PFN_GetDiskFreeSpaceA)(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
 typedef DWORD(WINAPI* PFN_GetShortPathNameA)(LPCSTR, LPSTR, DWORD);
 typedef BOOL(WINAPI* PFN_GetFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+typedef BOOL(WINAPI* PFN_CreateDirectoryA)(LPCSTR, LPSECURITY_ATTRIBUTES);
+typedef BOOL(WINAPI* PFN_GetFileSecurityA)(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR,
+                                           DWORD, LPDWORD);
+typedef BOOL(WINAPI* PFN_GetKernelObjectSecurity)(HANDLE, SECURITY_INFORMATION,
+                                                  PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
+typedef DWORD(WINAPI* PFN_SetNamedSecurityInfoA)(LPSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID,
+                                                 PSID, PACL, PACL);
 
 extern PFN_GetVersionExA g_pfnGetVersionExA;
 extern PFN_GetTempPathA g_pfnGetTempPathA;
@@ -115,6 +169,20 @@ extern PFN_GetDiskFreeSpaceA g_pfnGetDiskFreeSpaceA;
 extern PFN_GetShortPathNameA g_pfnGetShortPathNameA;
 // Wine reports no reparse points: only a fake can show how the log treats one.
 extern PFN_GetFileInformationByHandle g_pfnGetFileInformationByHandle;
+// Wine keeps no descriptor (it maps one onto the Unix mode and makes one up from it), so the
+// descriptor the program gives a directory, and an owner other than the running account, can
+// only be seen or produced through these. The security calls are bound at run time (95, 98 and ME
+// lack them, NT 3.51 lacks SetNamedSecurityInfoA); the entries start at those binders.
+extern PFN_CreateDirectoryA g_pfnCreateDirectoryA;
+extern PFN_GetFileSecurityA g_pfnGetFileSecurityA;
+extern PFN_GetKernelObjectSecurity g_pfnGetKernelObjectSecurity;
+extern PFN_SetNamedSecurityInfoA g_pfnSetNamedSecurityInfoA;
+BOOL WINAPI LateGetFileSecurityA(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD,
+                                 LPDWORD);
+BOOL WINAPI LateGetKernelObjectSecurity(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD,
+                                        LPDWORD);
+DWORD WINAPI LateSetNamedSecurityInfoA(LPSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID,
+                                       PACL, PACL);
 
 // Each override installs pfn, or restores the real function when pfn is NULL.
 void SeamOverrideGetVersionExA(PFN_GetVersionExA pfn);
@@ -124,6 +192,10 @@ void SeamOverrideMoveFileExA(PFN_MoveFileExA pfn);
 void SeamOverrideGetDiskFreeSpaceA(PFN_GetDiskFreeSpaceA pfn);
 void SeamOverrideGetShortPathNameA(PFN_GetShortPathNameA pfn);
 void SeamOverrideGetFileInformationByHandle(PFN_GetFileInformationByHandle pfn);
+void SeamOverrideCreateDirectoryA(PFN_CreateDirectoryA pfn);
+void SeamOverrideGetFileSecurityA(PFN_GetFileSecurityA pfn);
+void SeamOverrideGetKernelObjectSecurity(PFN_GetKernelObjectSecurity pfn);
+void SeamOverrideSetNamedSecurityInfoA(PFN_SetNamedSecurityInfoA pfn);
 
 // Restores every entry to the real function.
 void SeamRestoreAll();

@@ -4,6 +4,8 @@
 // link at the log's place.
 #include "FlowSupport.h"
 
+#include <sddl.h>
+
 #include <string>
 #include <vector>
 
@@ -232,6 +234,107 @@ TEST_F(Security, AHardLinkAtTheLogsPlaceIsLeftAloneAndTheRunLogsToAFileOfItsOwn)
     EXPECT_EQ(0u, strLog.find("earlier runs\r\n\r\n----------------------  Start  "));
     EXPECT_TRUE(
         harness::HasMessage(LastRunMessages(), "Orvane: Install completes, not to reboot\n"));
+}
+
+// The rights the list of a directory grants Everyone, as SDDL; "" when it names Everyone not.
+std::string EveryoneRights(const std::string& strDir)
+{
+    char abSD[4096];
+    DWORD cb = 0;
+    if (!GetFileSecurityA(strDir.c_str(), DACL_SECURITY_INFORMATION, abSD, sizeof(abSD), &cb))
+        return "(unreadable)";
+    LPSTR psz = NULL;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            abSD, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &psz, NULL))
+        return "(unconvertible)";
+    std::string strSddl = psz;
+    LocalFree(psz);
+    size_t posEnd = strSddl.find(";;;WD)");
+    if (posEnd == std::string::npos)
+        return "";
+    size_t posStart = strSddl.rfind(';', posEnd - 1);
+    return strSddl.substr(posStart + 1, posEnd - posStart - 1);
+}
+
+// An engine directory made beforehand that others may change (under Wine: one whose Unix mode
+// lets others write, which Wine shows as Everyone's right to write), holding a DLL someone
+// planted and, under an engine file's name, a second name of a file outside it: the run closes
+// the directory before it writes, replaces the link rather than writing through it, and ends as
+// always.
+TEST_F(Security, AnEngineDirectoryOthersMayChangeIsClosedAndALinkInItIsReplacedNotWrittenThrough)
+{
+    const std::string strPackage = SamplePackage("pkg");
+    const std::string strEng = harness::TestDir() + "\\Engine";
+    const std::string strVictim = harness::TestDir() + "\\victim.dll";
+    ASSERT_TRUE(CreateDirectoryA(strEng.c_str(), NULL));
+    PSECURITY_DESCRIPTOR pOpen = NULL;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &pOpen, NULL));
+    ASSERT_TRUE(SetFileSecurityA(strEng.c_str(), DACL_SECURITY_INFORMATION, pOpen));
+    LocalFree(pOpen);
+    ASSERT_EQ("0x1301ff", EveryoneRights(strEng));
+    ASSERT_TRUE(harness::WriteFileBytes(strEng + "\\planted.dll", "planted"));
+    ASSERT_TRUE(harness::WriteFileBytes(strVictim, "the victim's"));
+    ASSERT_TRUE(CreateHardLinkA((strEng + "\\Osk32dll.dll").c_str(), strVictim.c_str(), NULL));
+
+    RunOptions opts;
+    opts.strWindows = "win10";
+    opts.strCurDir = strPackage;
+    EXPECT_EQ(0u, harness::RunPelmora("/PROD:Quillpen /PATH:" + strEng, opts));
+    std::vector<std::string> msgs = LastRunMessages();
+    int nLocked =
+        harness::FindMessage(msgs, "Orvane: [" + strEng +
+                                       "] could be changed by others, access now limited to "
+                                       "administrators\n");
+    EXPECT_NE(-1, nLocked);
+    EXPECT_LT(nLocked, harness::FindPrefix(msgs, "Orvane: Engine files is copied to"));
+    EXPECT_TRUE(harness::HasMessage(msgs, "Orvane: [" + strEng +
+                                              "\\Osk32dll.dll] is a link, the link removed\n"));
+    EXPECT_TRUE(harness::HasMessage(msgs, "Orvane: first install completes\n"));
+    EXPECT_EQ("the victim's", harness::ReadFileBytes(strVictim));
+    EXPECT_TRUE(SameContent(strPackage + "\\Osk32dll.dll", strEng + "\\Osk32dll.dll"));
+    // Wine maps the protected list onto the mode: others keep only Users' read and execute.
+    EXPECT_EQ("0x1200a9", EveryoneRights(strEng));
+    EXPECT_EQ(1u, RecDword("ReferenceCount"));
+}
+
+// Files changed while others could change the directory are not taken at their word: an update
+// over an engine directory opened after its install, with a signature file put there with a later
+// time, closes the directory and puts the package's files in place of every one.
+TEST_F(Security, AnUpdateOverADirectoryOthersCouldChangeTakesNoFileAtItsWord)
+{
+    const std::string strPackage = SamplePackage("pkg");
+    const std::string strEng = harness::TestDir() + "\\Engine";
+    RunOptions opts;
+    opts.strWindows = "win10";
+    opts.strCurDir = strPackage;
+    ASSERT_EQ(0u, harness::RunPelmora("/PROD:Quillpen /PATH:" + strEng, opts));
+
+    PSECURITY_DESCRIPTOR pOpen = NULL;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &pOpen, NULL));
+    ASSERT_TRUE(SetFileSecurityA(strEng.c_str(), DACL_SECURITY_INFORMATION, pOpen));
+    LocalFree(pOpen);
+    const std::string strSig = strEng + "\\Osksig.dat";
+    ASSERT_TRUE(harness::WriteFileBytes(strSig, "planted signatures"));
+    HANDLE hSig =
+        CreateFileA(strSig.c_str(), FILE_WRITE_ATTRIBUTES, 0, NULL, OPEN_EXISTING, 0, NULL);
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER ul = {{ft.dwLowDateTime, ft.dwHighDateTime}};
+    ul.QuadPart += 3600ull * 10000000ull;
+    ft.dwLowDateTime = ul.LowPart;
+    ft.dwHighDateTime = ul.HighPart;
+    ASSERT_TRUE(SetFileTime(hSig, NULL, NULL, &ft));
+    CloseHandle(hSig);
+
+    EXPECT_EQ(0u, harness::RunPelmora("/PROD:Quillpen /PATH:" + strEng, opts));
+    EXPECT_TRUE(harness::HasMessage(LastRunMessages(),
+                                    "Orvane: [" + strEng +
+                                        "] could be changed by others, access now limited to "
+                                        "administrators\n"));
+    EXPECT_TRUE(SameContent(strPackage + "\\Osksig.dat", strSig));
+    EXPECT_EQ("0x1200a9", EveryoneRights(strEng));
 }
 
 } // namespace

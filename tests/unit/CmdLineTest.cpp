@@ -275,6 +275,29 @@ TEST_F(ConfigMode, ReadsTheEngineSetAndDirectoryAndIgnoresEngineSwitches)
     EXPECT_EQ(7u, g_dwEngIDs);
 }
 
+// A name without a directory is the file of the current directory for the existence test and
+// for every read, not a file of that name in the Windows directory.
+TEST_F(ConfigMode, RelativeNameIsReadFromTheCurrentDirectory)
+{
+    char szWin[MAX_PATH], szCur[MAX_PATH];
+    ASSERT_NE(0u, GetWindowsDirectoryA(szWin, sizeof(szWin)));
+    ASSERT_NE(0u, GetCurrentDirectoryA(sizeof(szCur), szCur));
+    const std::string strWinIni = std::string(szWin) + "\\engine.ini";
+    ASSERT_TRUE(harness::WriteFileBytes(
+        strWinIni, "[EngineID]\r\ndwEngIDs=1\r\n[Path]\r\nENG=C:\\FromWindows\r\n"));
+    WriteIni("[EngineID]\r\ndwEngIDs=2\r\n[Path]\r\nENG=C:\\FromCurrent\r\n");
+    ASSERT_TRUE(SetCurrentDirectoryA(harness::TestDir().c_str()));
+    for (const char* pszName : {"engine.ini", ".\\engine.ini"})
+    {
+        SCOPED_TRACE(pszName);
+        EXPECT_EQ(0, Run(std::string("/PROD:P /PATH:") + pszName));
+        EXPECT_EQ("C:\\FromCurrent", m_strPath);
+        EXPECT_EQ(2u, g_dwEngIDs);
+    }
+    SetCurrentDirectoryA(szCur);
+    DeleteFileA(strWinIni.c_str());
+}
+
 TEST_F(ConfigMode, Failures)
 {
     EXPECT_EQ(-1, Run("/PROD:P"));

@@ -291,30 +291,38 @@ class SearchScope
     std::string m_strCurDir;
 };
 
-TEST_F(Decrypt, UnsealComesFromAnAbsolutePathDirectoryButNeverFromTheCurrentDirectory)
+// Beside the program (moved away here) and in the system directory the suite puts it; any other
+// place may be one that an ordinary user can write to.
+TEST_F(Decrypt, UnsealComesOnlyFromTheSystemDirectoryOnceMovedFromTheProgramsFolder)
 {
     g_dwOSType = OSID_W2K;
     const std::string strOther = harness::TestDir() + "\\elsewhere";
     ASSERT_TRUE(CreateDirectoryA(strOther.c_str(), NULL)) << GetLastError();
+    char szSys[MAX_PATH], szWin[MAX_PATH];
+    ASSERT_NE(0u, GetSystemDirectoryA(szSys, sizeof(szSys)));
+    ASSERT_NE(0u, GetWindowsDirectoryA(szWin, sizeof(szWin)));
     struct
     {
         const char* pszCase;
+        std::string strDir; // where Unseal.dll is put
         std::string strCurDir;
         std::string strPathEntry;
         bool bCalled;
     } cases[] = {
-        {"only in the current directory", strOther, "", false},
-        {"the current directory also named on PATH", strOther, strOther, false},
-        {"a relative PATH entry", harness::TestDir(), "elsewhere", false},
-        {"an absolute PATH entry", harness::TestDir(), strOther, true},
+        {"only in the current directory", strOther, strOther, "", false},
+        {"the current directory also named on PATH", strOther, strOther, strOther, false},
+        {"a relative PATH entry", strOther, harness::TestDir(), "elsewhere", false},
+        {"an absolute PATH entry", strOther, harness::TestDir(), strOther, false},
+        {"the Windows directory", szWin, harness::TestDir(), "", false},
+        {"the system directory", szSys, harness::TestDir(), "", true},
     };
     UnsealAway away;
     ASSERT_TRUE(away.m_bMoved) << GetLastError();
-    ASSERT_TRUE(CopyFileA((UnsealAway::Path() + ".away").c_str(),
-                          (strOther + "\\Unseal.dll").c_str(), FALSE));
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.pszCase);
+        const std::string strPlaced = c.strDir + "\\Unseal.dll";
+        ASSERT_TRUE(CopyFileA((UnsealAway::Path() + ".away").c_str(), strPlaced.c_str(), FALSE));
         SearchScope scope;
         ASSERT_TRUE(SetCurrentDirectoryA(c.strCurDir.c_str()));
         if (!c.strPathEntry.empty())
@@ -325,8 +333,8 @@ TEST_F(Decrypt, UnsealComesFromAnAbsolutePathDirectoryButNeverFromTheCurrentDire
         bool bFound = false;
         ReadUnsealDword("Calls", &bFound);
         EXPECT_EQ(c.bCalled, bFound);
+        EXPECT_TRUE(DeleteFileA(strPlaced.c_str())) << GetLastError();
     }
-    DeleteFileA((strOther + "\\Unseal.dll").c_str());
 }
 
 } // namespace

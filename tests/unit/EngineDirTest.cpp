@@ -1,5 +1,8 @@
 #include "UnitFixture.h"
 
+#include "SecurityFakes.h"
+
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -230,6 +233,217 @@ TEST_F(EngineDir, SingleBytePathPlainTextPassesAccentsDoNot)
     EXPECT_TRUE(IsSingleBytePath("C:\\Program Files\\QM-1_2 (x86)"));
     EXPECT_FALSE(IsSingleBytePath("C:\\Caf\xE9"));
     EXPECT_FALSE(IsSingleBytePath("C:\\\xA0"));
+}
+
+// The names in a directory, in lower case, without "." and "..".
+std::vector<std::string> Names(const std::string& strDir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA((strDir + "\\*").c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return names;
+    do
+    {
+        std::string str = fd.cFileName;
+        for (char& ch : str)
+            ch = (char)tolower((unsigned char)ch);
+        if (str != "." && str != "..")
+            names.push_back(str);
+    } while (FindNextFileA(hFind, &fd));
+    FindClose(hFind);
+    return names;
+}
+
+// Wine reports no reparse points: the attribute is added for the chosen paths.
+std::vector<std::string> g_reparse;
+
+DWORD WINAPI FakeReparseAttributes(LPCSTR pszPath)
+{
+    DWORD dwAttr = GetFileAttributesA(pszPath);
+    for (const std::string& str : g_reparse)
+        if (dwAttr != INVALID_FILE_ATTRIBUTES && lstrcmpiA(str.c_str(), pszPath) == 0)
+            dwAttr |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return dwAttr;
+}
+
+// A link on the way, a directory of another account's: refused before anything is written.
+// Trusted owners pass, and a directory closed to others is left as it is.
+TEST_F(EngineDir, LinksAndOtherAccountsDirectoriesAreRefused)
+{
+    const std::string strTop = harness::TestDir() + "\\top";
+    const std::string strEng = strTop + "\\Eng";
+    const std::string strLogs = strEng + "\\Logs";
+    ASSERT_TRUE(CreateDirectoryA(strTop.c_str(), NULL));
+    ASSERT_TRUE(CreateDirectoryA(strEng.c_str(), NULL));
+    ASSERT_TRUE(CreateDirectoryA(strLogs.c_str(), NULL));
+    const std::string strLink = "is a link (junction, symbolic link or mount point)";
+    const std::string strClosed = "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+    struct
+    {
+        const char* pszCase;
+        std::string strReparse;
+        std::string strOwnedPath, strSddl;
+        std::string strFound; // "" when accepted
+    } cases[] = {
+        {"the engine directory a link", strEng, "", "", "[" + strEng + "] " + strLink},
+        {"a parent a link", strTop, "", "", "[" + strTop + "] " + strLink},
+        {"Logs a link", strLogs, "", "", "[" + strLogs + "] " + strLink},
+        {"owned by another user", "", strEng, "O:S-1-5-21-7-8-9-1001" + strClosed,
+         "[" + strEng + "] is owned by another account [S-1-5-21-7-8-9-1001]"},
+        {"Logs owned by another user", "", strLogs, "O:S-1-5-21-7-8-9-1001" + strClosed,
+         "[" + strLogs + "] is owned by another account [S-1-5-21-7-8-9-1001]"},
+        {"owned by Administrators", "", strEng, "O:BA" + strClosed, ""},
+        {"owned by TrustedInstaller", "", strEng,
+         "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464" + strClosed, ""},
+        {"owned by the system account", "", strEng, "O:SY" + strClosed, ""},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        secfake::Scope fakes;
+        g_reparse = {c.strReparse};
+        SeamOverrideGetFileAttributesA(FakeReparseAttributes);
+        if (!c.strOwnedPath.empty())
+            secfake::Answers()[secfake::Upper(c.strOwnedPath)] = c.strSddl;
+        RUN_STATE* pRun = Run("");
+        lstrcpynA(pRun->szEngPath, strEng.c_str(), sizeof(pRun->szEngPath));
+        if (c.strFound.empty())
+        {
+            EXPECT_EQ(0, CheckEngineDirSafety(pRun));
+            EXPECT_EQ(std::vector<std::string>{}, LastRunMessages());
+        }
+        else
+        {
+            EXPECT_EQ(3, CheckEngineDirSafety(pRun));
+            ExpectRefusal("Orvane: Invalid Scan Engine path [" + strEng + "], " + c.strFound +
+                          "\n");
+        }
+        EXPECT_EQ((std::map<std::string, std::string>{}), secfake::Given());
+        EXPECT_FALSE(g_bGuardEngineFiles);
+    }
+    {
+        // A volume that keeps no security (FAT) tells no owner and cannot be closed: the run
+        // goes on, looking at each file it writes.
+        secfake::Scope fakes;
+        secfake::Answers()[secfake::Upper(strEng)] = "";
+        RUN_STATE* pRun = Run("");
+        lstrcpynA(pRun->szEngPath, strEng.c_str(), sizeof(pRun->szEngPath));
+        EXPECT_EQ(0, CheckEngineDirSafety(pRun));
+        EXPECT_EQ(
+            std::vector<std::string>{"Orvane: no security of [" + strEng + "] known, error [0]\n"},
+            LastRunMessages());
+        EXPECT_TRUE(g_bGuardEngineFiles);
+    }
+    // 95, 98 and ME have neither links nor owners.
+    secfake::Scope fakes;
+    g_reparse = {strEng};
+    SeamOverrideGetFileAttributesA(FakeReparseAttributes);
+    RUN_STATE* pRun = Run("");
+    lstrcpynA(pRun->szEngPath, strEng.c_str(), sizeof(pRun->szEngPath));
+    g_dwOSType = OSID_WME;
+    EXPECT_EQ(0, CheckEngineDirSafety(pRun));
+}
+
+// What Wine does show: a directory whose Unix mode lets others write (the list Wine makes up then
+// grants Everyone write) is one that others may change. It gets the protected list, which Wine
+// maps onto the mode, so that its list then grants Everyone nothing.
+TEST_F(EngineDir, DirectoryOthersMayChangeIsClosed)
+{
+    const std::string strEng = harness::TestDir() + "\\Eng";
+    ASSERT_TRUE(CreateDirectoryA(strEng.c_str(), NULL));
+    PSECURITY_DESCRIPTOR pOpen = NULL;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &pOpen, NULL));
+    ASSERT_TRUE(SetFileSecurityA(strEng.c_str(), DACL_SECURITY_INFORMATION, pOpen));
+    LocalFree(pOpen);
+    // The rights Wine's list grants Everyone, as SDDL.
+    auto everyoneRights = [&]()
+    {
+        char abSD[4096];
+        DWORD cb = 0;
+        EXPECT_TRUE(
+            GetFileSecurityA(strEng.c_str(), DACL_SECURITY_INFORMATION, abSD, sizeof(abSD), &cb));
+        std::string strSddl = secfake::ToSddl(abSD);
+        size_t posEnd = strSddl.find(";;;WD)");
+        if (posEnd == std::string::npos)
+            return std::string();
+        size_t posStart = strSddl.rfind(';', posEnd - 1);
+        return strSddl.substr(posStart + 1, posEnd - posStart - 1);
+    };
+    ASSERT_EQ("0x1301ff", everyoneRights()) << "Wine's list for a mode that lets others write";
+
+    secfake::Scope fakes;
+    SeamOverrideGetVersionExA(secfake::FakeWindows10);
+    RUN_STATE* pRun = Run("");
+    lstrcpynA(pRun->szEngPath, strEng.c_str(), sizeof(pRun->szEngPath));
+    EXPECT_EQ(0, CheckEngineDirSafety(pRun));
+    EXPECT_EQ(std::vector<std::string>{"Orvane: [" + strEng +
+                                       "] could be changed by others, access now limited to "
+                                       "administrators\n"},
+              LastRunMessages());
+    EXPECT_EQ((std::map<std::string, std::string>{{strEng, secfake::ProtectedSddl(true)}}),
+              secfake::Given());
+    EXPECT_TRUE(g_bGuardEngineFiles);
+    // Wine maps Users' read and execute onto the mode's bits for others.
+    EXPECT_EQ("0x1200a9", everyoneRights());
+
+    // Closed now: the next run finds nothing to do.
+    pRun = Run("");
+    lstrcpynA(pRun->szEngPath, strEng.c_str(), sizeof(pRun->szEngPath));
+    EXPECT_EQ(0, CheckEngineDirSafety(pRun));
+    EXPECT_EQ(std::vector<std::string>{}, LastRunMessages());
+    EXPECT_FALSE(g_bGuardEngineFiles);
+}
+
+// The flows themselves, in this process so that the seam can show a link: the first install
+// into a link and the removal over an engine directory replaced by one end with 3 before any
+// write or deletion; the record, the environment and the files stay as they were.
+TEST_F(EngineDir, FirstInstallAndRemovalRefuseALinkAndChangeNothing)
+{
+    const std::string strEng = harness::TestDir() + "\\Eng";
+    ASSERT_TRUE(CreateDirectoryA(strEng.c_str(), NULL));
+    ASSERT_TRUE(harness::WriteFileBytes(strEng + "\\Osk32dll.dll", "victim's"));
+    g_dwOSType = OSID_W2K;
+    const std::string strRefusal = "Orvane: Invalid Scan Engine path [" + strEng + "], [" + strEng +
+                                   "] is a link (junction, symbolic link or mount point)\n";
+    DWORD dwType;
+    std::string strValue;
+    {
+        // A first install into another account's directory, too.
+        secfake::Scope fakes;
+        secfake::Answers()[secfake::Upper(strEng)] = "O:S-1-5-21-7-8-9-1001D:(A;OICI;FA;;;WD)";
+        RUN_STATE* pRun = Run(strEng, "QUILLPEN");
+        EXPECT_EQ(3, RunFirstInstall(pRun));
+        ExpectRefusal("Orvane: Invalid Scan Engine path [" + strEng + "], [" + strEng +
+                      "] is owned by another account [S-1-5-21-7-8-9-1001]\n");
+        EXPECT_EQ((std::map<std::string, std::string>{}), secfake::Given());
+    }
+    g_reparse = {strEng};
+    SeamOverrideGetFileAttributesA(FakeReparseAttributes);
+    RUN_STATE* pRun = Run(strEng, "QUILLPEN");
+    EXPECT_EQ(3, RunFirstInstall(pRun));
+    ExpectRefusal(strRefusal);
+    EXPECT_FALSE(harness::ReadMachineValue(REG_SCANENGINE_PATH, "Engine", &dwType, &strValue));
+    EXPECT_FALSE(harness::ReadMachineValue(REG_SCANENGINE, "ReferenceCount", &dwType, &strValue));
+    EXPECT_FALSE(harness::ReadMachineValue(
+        "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "AVENGINE", &dwType,
+        &strValue));
+    EXPECT_EQ(std::vector<std::string>{"osk32dll.dll"}, Names(strEng));
+
+    harness::SetMachineString(REG_SCANENGINE_PATH, "Engine", strEng);
+    DWORD dwOne = 1;
+    harness::SetMachineValue(REG_SCANENGINE, "ReferenceCount", REG_DWORD, &dwOne, sizeof(dwOne));
+    harness::SetMachineString(REG_SCANENGINE, "ProductList", "|QUILLPEN|");
+    pRun = Run("", "QUILLPEN");
+    EXPECT_EQ(3, RunRemove(pRun));
+    ExpectRefusal(strRefusal);
+    EXPECT_EQ("victim's", harness::ReadFileBytes(strEng + "\\Osk32dll.dll"));
+    EXPECT_EQ(std::vector<std::string>{"osk32dll.dll"}, Names(strEng));
+    ASSERT_TRUE(harness::ReadMachineValue(REG_SCANENGINE, "ReferenceCount", &dwType, &strValue));
+    EXPECT_EQ(std::string((const char*)&dwOne, sizeof(dwOne)), strValue);
+    ASSERT_TRUE(harness::ReadMachineValue(REG_SCANENGINE, "ProductList", &dwType, &strValue));
+    EXPECT_EQ(0, strValue.compare(0, 10, "|QUILLPEN|"));
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "UnitFixture.h"
 
+#include "SecurityFakes.h"
+
 #include <regex>
 #include <string>
 
@@ -196,6 +198,20 @@ BOOL WINAPI FakeFileInformation(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION pfi)
     return TRUE;
 }
 
+// The owner of the file whose identity is in g_fiFaked, when one is set.
+std::string g_strFakeOwner;
+
+BOOL WINAPI FakeOwner(HANDLE hFile, SECURITY_INFORMATION si, PSECURITY_DESCRIPTOR pSD, DWORD cb,
+                      LPDWORD pcbNeeded)
+{
+    BY_HANDLE_FILE_INFORMATION fi;
+    if (g_strFakeOwner.empty() || !GetFileInformationByHandle(hFile, &fi) ||
+        fi.nFileIndexLow != g_fiFaked.nFileIndexLow ||
+        fi.nFileIndexHigh != g_fiFaked.nFileIndexHigh)
+        return LateGetKernelObjectSecurity(hFile, si, pSD, cb, pcbNeeded);
+    return secfake::AnswerWithSddl("O:" + g_strFakeOwner, pSD, cb, pcbNeeded);
+}
+
 TEST_F(Log, AnythingButAnOrdinaryFileIsLeftAloneAndTheMessagesGoToAFileOfTheirOwnBesideIt)
 {
     const std::string strDir = harness::TestDir() + "\\";
@@ -209,10 +225,12 @@ TEST_F(Log, AnythingButAnOrdinaryFileIsLeftAloneAndTheMessagesGoToAFileOfTheirOw
         DWORD dwLinks;
         bool bDirectory;
         bool bOwnNameTaken;
+        const char* pszOwner; // through the seam: Wine makes every file the running account's
     } cases[] = {
-        {"a second link, with the first own name taken", 0, 2, false, true},
-        {"a reparse point", FILE_ATTRIBUTE_REPARSE_POINT, 0, false, false},
-        {"a directory", 0, 0, true, false},
+        {"a second link, with the first own name taken", 0, 2, false, true, ""},
+        {"a reparse point", FILE_ATTRIBUTE_REPARSE_POINT, 0, false, false, ""},
+        {"a directory", 0, 0, true, false, ""},
+        {"a file another user created", 0, 0, false, false, "S-1-5-21-7-8-9-1001"},
     };
     FakeTemp(strDir, (DWORD)strDir.size());
     for (const auto& c : cases)
@@ -238,6 +256,8 @@ TEST_F(Log, AnythingButAnOrdinaryFileIsLeftAloneAndTheMessagesGoToAFileOfTheirOw
         g_dwFakeAttributes = c.dwAttributes;
         g_dwFakeLinks = c.dwLinks;
         SeamOverrideGetFileInformationByHandle(FakeFileInformation);
+        g_strFakeOwner = c.pszOwner;
+        SeamOverrideGetKernelObjectSecurity(FakeOwner);
         WriteLog("one\n");
         WriteLog("two\n");
         SeamOverrideGetFileInformationByHandle(NULL);

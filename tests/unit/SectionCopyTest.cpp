@@ -912,4 +912,70 @@ TEST_F(CopyWorkFile, ALinkAtItsNameIsNotWrittenThrough)
     EXPECT_FALSE(harness::FileExists(strDir + "\\~PMCOPY.TMP"));
 }
 
+// Wine reports no reparse points: the file of this identity is reported as one.
+BY_HANDLE_FILE_INFORMATION g_fiReparse;
+
+BOOL WINAPI ReparseFileInformation(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION pfi)
+{
+    if (!GetFileInformationByHandle(hFile, pfi))
+        return FALSE;
+    if (pfi->nFileIndexLow == g_fiReparse.nFileIndexLow &&
+        pfi->nFileIndexHigh == g_fiReparse.nFileIndexHigh)
+        pfi->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return TRUE;
+}
+
+// In an engine directory that was open to others, a target that is a link (another name of a
+// file elsewhere, or a reparse point) is removed as the link before the copy makes a file of its
+// own; the file it led to is never touched. Elsewhere the copies look at no file first.
+TEST_F(CopyWorkFile, ATargetThatIsALinkIsRemovedAsTheLinkWhereTheDirectoryWasOpen)
+{
+    const std::string strDir = harness::TestDir();
+    const std::string strOther = strDir + "\\other.txt", strTarget = strDir + "\\Brine.dll";
+    ASSERT_TRUE(harness::WriteFileBytes(strDir + "\\new.dll", "new engine"));
+    struct
+    {
+        const char* pszCase;
+        BOOL bGuard;
+        bool bReparse;
+    } cases[] = {
+        {"a hard link, the directory closed", FALSE, false},
+        {"a hard link, the directory found open", TRUE, false},
+        {"a reparse point, the directory found open", TRUE, true},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        DeleteFileA(strTarget.c_str());
+        DeleteFileA(harness::LogPath().c_str());
+        g_nLogState = -1;
+        ASSERT_TRUE(harness::WriteFileBytes(strOther, "not the engine's"));
+        if (c.bReparse)
+        {
+            ASSERT_TRUE(harness::WriteFileBytes(strTarget, "a link"));
+            HANDLE h =
+                CreateFileA(strTarget.c_str(), 0, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+            ASSERT_TRUE(GetFileInformationByHandle(h, &g_fiReparse));
+            CloseHandle(h);
+            SeamOverrideGetFileInformationByHandle(ReparseFileInformation);
+        }
+        else
+        {
+            ASSERT_TRUE(CreateHardLinkA(strTarget.c_str(), strOther.c_str(), NULL));
+        }
+        // The log exists before the link goes, or it might be made with the link's freed
+        // identity and be taken for the fake's reparse point.
+        WriteLog("copy\n");
+        g_bGuardEngineFiles = c.bGuard;
+        EXPECT_TRUE(CopyOverSafely((strDir + "\\new.dll").c_str(), strTarget.c_str()));
+        SeamOverrideGetFileInformationByHandle(NULL);
+        EXPECT_EQ("not the engine's", harness::ReadFileBytes(strOther));
+        EXPECT_EQ("new engine", harness::ReadFileBytes(strTarget));
+        std::vector<std::string> lines = {"copy\n"};
+        if (c.bGuard)
+            lines.push_back("Orvane: [" + strTarget + "] is a link, the link removed\n");
+        EXPECT_EQ(lines, harness::LastRunMessages());
+    }
+}
+
 } // namespace

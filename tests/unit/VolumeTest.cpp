@@ -3,6 +3,7 @@
 #include "UnitFixture.h"
 
 #include "deploy/deploy.h"
+#include "SecurityFakes.h"
 
 #include <stdlib.h>
 
@@ -282,6 +283,85 @@ TEST_F(Volume, CreateDirRefusesEmptyAndOverlongPaths)
     EXPECT_EQ(FALSE, Create_Dir(strPath.c_str()));
     EXPECT_EQ((DWORD)ERROR_FILENAME_EXCED_RANGE, GetLastError());
     EXPECT_FALSE(IsDirectory(strTop));
+}
+
+DWORD g_dwFakeMajor, g_dwFakeMinor;
+
+BOOL WINAPI FakeVersion(LPOSVERSIONINFOA pvi)
+{
+    pvi->dwMajorVersion = g_dwFakeMajor;
+    pvi->dwMinorVersion = g_dwFakeMinor;
+    pvi->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    return TRUE;
+}
+
+// The parent's list, as the platform would return it, decides what a new directory gets: a list
+// that passes on to it rights of others gives it the protected list at its creation, and the
+// directory below it, now closed, inherits again.
+TEST_F(Volume, CreateDirGivesTheProtectedListWhereTheParentPassesOnOthersRights)
+{
+    // Vista's root of the system drive: Authenticated Users may create folders and modify what
+    // is below; Windows 2000's: Everyone full control.
+    const std::string strVistaRoot = "O:SYD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+                                     "(A;;0x4;;;AU)(A;OICIIO;SDGXGWGR;;;AU)";
+    const std::string strProgramFiles =
+        "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+        "D:(A;OICI;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)"
+        "(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;OICIIO;GA;;;CO)";
+    const std::string strProtected = secfake::ProtectedSddl(true);
+    const std::string strBefore8 = secfake::ProtectedSddl(false);
+    // NT 4 knows no protected list.
+    const std::string strNt4 = "O:BAD:" + strBefore8.substr(7);
+    struct
+    {
+        const char* pszCase;
+        std::string strParent;
+        DWORD dwOSType, dwMajor, dwMinor;
+        std::string strGiven; // "" where it inherits
+    } cases[] = {
+        {"Vista's root on 10", strVistaRoot, OSID_W2K, 10, 0, strProtected},
+        {"Vista's root on 7", strVistaRoot, OSID_W2K, 6, 1, strBefore8},
+        {"Windows 2000's root", "D:(A;OICI;FA;;;WD)", OSID_W2K, 5, 0, strBefore8},
+        {"NT 4", "D:(A;OICI;FA;;;WD)", OSID_NT4, 4, 0, strNt4},
+        {"Program Files", strProgramFiles, OSID_W2K, 10, 0, ""},
+        {"a volume without security (FAT)", "", OSID_W2K, 10, 0, ""},
+        {"XP's Program Files", "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;PU)", OSID_W2K,
+         5, 1, ""},
+        {"others may add only to the parent itself", "D:(A;OICI;FA;;;SY)(A;;0x6;;;BU)", OSID_W2K,
+         10, 0, ""},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszCase);
+        const std::string strTop = harness::TestDir() + "\\top";
+        harness::DeleteTree(strTop);
+        ASSERT_TRUE(CreateDirectoryA(strTop.c_str(), NULL));
+        DeleteFileA(harness::LogPath().c_str());
+        g_nLogState = -1;
+        g_dwOSType = c.dwOSType;
+        secfake::Scope fakes;
+        g_dwFakeMajor = c.dwMajor;
+        g_dwFakeMinor = c.dwMinor;
+        SeamOverrideGetVersionExA(FakeVersion);
+        secfake::Answers()[secfake::Upper(strTop)] = c.strParent;
+        EXPECT_NE(FALSE, Create_Dir((strTop + "\\Eng\\Logs").c_str()));
+
+        // Wine's own list of the new directory keeps others out: its child inherits.
+        std::map<std::string, std::string> expected = {{strTop + "\\Eng", c.strGiven},
+                                                       {strTop + "\\Eng\\Logs", ""}};
+        std::vector<std::string> lines;
+        if (!c.strGiven.empty())
+            lines.push_back("Orvane: [" + strTop + "\\Eng] would inherit rights of others from [" +
+                            strTop + "], created for administrators only\n");
+        EXPECT_EQ(expected, secfake::Given());
+        EXPECT_EQ(lines, harness::LastRunMessages());
+        EXPECT_TRUE(IsDirectory(strTop + "\\Eng\\Logs"));
+    }
+    // 95, 98 and ME: no security asked for or given.
+    g_dwOSType = OSID_W98;
+    secfake::Scope fakes;
+    EXPECT_NE(FALSE, Create_Dir((harness::TestDir() + "\\nine\\Eng").c_str()));
+    EXPECT_EQ((std::map<std::string, std::string>{}), secfake::Given());
 }
 
 } // namespace
