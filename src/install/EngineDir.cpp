@@ -314,9 +314,10 @@ static int SecureExistingDir(RUN_STATE* pRun, const char* pszDir)
     ReadDirectorySecurity(pszDir, &found);
     if (!found.bKnown)
     {
-        // A volume that keeps no security (FAT): nothing to close, but nothing is known either.
+        // A volume that keeps no security (FAT): nothing to close, and nothing to guard file by
+        // file either, as it holds neither links nor second names. Taking every file there for
+        // planted would recopy the whole engine at every update and stage what is in use.
         WriteLog("Orvane: no security of [%s] known, error [%d]\n", pszDir, (int)found.dwError);
-        g_bGuardEngineFiles = TRUE;
         return 0;
     }
     if (!found.bOwnerTrusted)

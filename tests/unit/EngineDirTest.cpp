@@ -323,8 +323,8 @@ TEST_F(EngineDir, LinksAndOtherAccountsDirectoriesAreRefused)
         EXPECT_FALSE(g_bGuardEngineFiles);
     }
     {
-        // A volume that keeps no security (FAT) tells no owner and cannot be closed: the run
-        // goes on, looking at each file it writes.
+        // A volume that keeps no security (FAT) tells no owner and cannot be closed, and holds no
+        // links: the run goes on as before.
         secfake::Scope fakes;
         secfake::Answers()[secfake::Upper(strEng)] = "";
         RUN_STATE* pRun = Run("");
@@ -333,7 +333,7 @@ TEST_F(EngineDir, LinksAndOtherAccountsDirectoriesAreRefused)
         EXPECT_EQ(
             std::vector<std::string>{"Orvane: no security of [" + strEng + "] known, error [0]\n"},
             LastRunMessages());
-        EXPECT_TRUE(g_bGuardEngineFiles);
+        EXPECT_FALSE(g_bGuardEngineFiles);
     }
     // 95, 98 and ME have neither links nor owners.
     secfake::Scope fakes;
