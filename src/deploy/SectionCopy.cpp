@@ -82,6 +82,27 @@ static BOOL IsPairStaged(const COPY_PASS* pPass, const char* const* apszPair)
     return TRUE;
 }
 
+// A removal asks for the deletion at the restart of a file it finds in use. A pass that installs
+// the file again takes that deletion back, or the restart would delete the file it installs: before
+// the file is copied or staged, and once more after a copy for a file that was not there. The
+// pass's view answers at no cost while nothing is pending in the engine directory.
+static BOOL KeepFromRemoval(PENDING_VIEW* pView, const char* pszPath)
+{
+    if (!WithdrawDeletionInView(pView, pszPath))
+        return FALSE;
+    WriteLog("Orvane: deletion of [%s] at the restart withdrawn, it is installed again\n", pszPath);
+    return TRUE;
+}
+
+static void KeepFileFromRemoval(COPY_PASS* pPass, const char* pszPath)
+{
+    if (!KeepFromRemoval(&pPass->view, pszPath))
+        return;
+    // The pass's snapshot of the pending list still shows the deletion.
+    ReleaseRegBuf(&pPass->regBuf);
+    TakeRegBuf(&pPass->regBuf);
+}
+
 // Stages one file of a signature pair: no existence or freshness test, no attribute reset, and a
 // failed copy is passed over in silence. With bCopy FALSE the staged copy already there is only
 // scheduled.
@@ -98,28 +119,10 @@ static void StagePairFile(COPY_PASS* pPass, const char* pszName, BOOL bCopy)
             return;
         DecryptCopiedFile(szStaged);
     }
+    // Staged ahead of its own entry, which would take a removal's deletion back only once its
+    // replacement was already passed over as pending.
+    KeepFileFromRemoval(pPass, szTarget);
     ScheduleReplacement(szStaged, szTarget, pPass->regBuf.pszRegBuf);
-}
-
-// A removal asks for the deletion at the restart of a file it finds in use. A pass that installs
-// the file again takes that deletion back, or the restart would delete the file it installs: before
-// the file is copied or staged, and once more after a copy for a file that was not there. The
-// pass's view answers at no cost while nothing is pending in the engine directory.
-static BOOL KeepFromRemoval(PENDING_VIEW* pView, const char* pszPath)
-{
-    if (!WithdrawDeletionInView(pView, pszPath))
-        return FALSE;
-    WriteLog("Orvane: deletion of [%s] at the restart withdrawn, it is installed again\n", pszPath);
-    return TRUE;
-}
-
-static void KeepFileFromRemoval(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
-{
-    if (!KeepFromRemoval(&pPass->view, pEntry->szTarget))
-        return;
-    // The pass's snapshot of the pending list still shows the deletion.
-    ReleaseRegBuf(&pPass->regBuf);
-    TakeRegBuf(&pPass->regBuf);
 }
 
 // After a successful copy: an older staged copy from an earlier run would otherwise replace the
@@ -213,7 +216,7 @@ static BOOL KeepFoundFromRemoval(const MANIFEST_ENTRY* pEntry, void* pContext)
 static BOOL CopyEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
 {
     COPY_PASS* pPass = (COPY_PASS*)pContext;
-    KeepFileFromRemoval(pPass, pEntry);
+    KeepFileFromRemoval(pPass, pEntry->szTarget);
     if (pPass->nSection == SECTION_FILES)
     {
         if (!IsSourceNewer(pEntry->szTarget, pEntry->szSource))
@@ -234,7 +237,7 @@ static BOOL CopyEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
         WriteLog("Orvane: File Copy from [%s] to [%s] Successfully\n", pEntry->szSource,
                  pEntry->szTarget);
         DecryptCopiedFile(pEntry->szTarget);
-        KeepFileFromRemoval(pPass, pEntry);
+        KeepFileFromRemoval(pPass, pEntry->szTarget);
         RefreshStagedCopy(pEntry);
         return TRUE;
     }
