@@ -73,6 +73,14 @@ static void NoteWinInitLine(PENDING_VIEW* pView, const char* pb, size_t cb)
     NotePendingName(pView, pEq + 1, cb - (size_t)(pEq + 1 - pb));
 }
 
+// The length of pszDir without a final separator: a drive root ("D:\\") ends in one, and a file
+// in a directory is always the directory, a "\\" and its name.
+static size_t DirPrefixLength(const char* pszDir)
+{
+    size_t cch = strlen(pszDir);
+    return cch > 0 && pszDir[cch - 1] == '\\' && !MbsIsTrailByte(pszDir, cch - 1) ? cch - 1 : cch;
+}
+
 static void FreeViewStore(PENDING_VIEW* pView)
 {
     if (pView->pwszList)
@@ -105,7 +113,10 @@ static void ReadViewStore(PENDING_VIEW* pView)
         if (cch == 0 || cch >= sizeof(pView->szDir))
             pView->szDir[0] = '\0';
         else
+        {
             MbsUpper(pView->szDir);
+            pView->szDir[DirPrefixLength(pView->szDir)] = '\0';
+        }
     }
     if (!pView->szDir[0])
     {
@@ -159,26 +170,30 @@ void ClosePendingView(PENDING_VIEW* pView)
 // under the directory could name it.
 static BOOL FormRequestName(const PENDING_VIEW* pView, const char* pszPath, char* szName)
 {
-    size_t cchDir = strlen(pView->szLongDir);
-    if (pView->szDir[0] && lstrcmpiA(pszPath, pView->szLongDir) == 0)
-        return MbsCopy(szName, MAX_PATH, pView->szDir);
-    BOOL bInDir = pView->szDir[0] && cchDir > 0 &&
-                  _strnicmp(pszPath, pView->szLongDir, cchDir) == 0 && pszPath[cchDir] == '\\' &&
-                  !MbsRChr(pszPath + cchDir + 1, '\\');
-    const char* pszLeaf = bInDir ? pszPath + cchDir + 1 : "";
-    if (bInDir && IsShortFormName(pszLeaf))
+    if (pView->szDir[0])
     {
-        size_t cchShort = strlen(pView->szDir);
-        if (cchShort + 1 + strlen(pszLeaf) >= MAX_PATH)
+        size_t cchDir = DirPrefixLength(pView->szLongDir);
+        if (cchDir == 0 || _strnicmp(pszPath, pView->szLongDir, cchDir) != 0)
             return FALSE;
-        memcpy(szName, pView->szDir, cchShort);
-        szName[cchShort] = '\\';
-        lstrcpynA(szName + cchShort + 1, pszLeaf, (int)(MAX_PATH - cchShort - 1));
-        MbsUpper(szName);
-        return TRUE;
+        if (pszPath[cchDir] == '\0' || (pszPath[cchDir] == '\\' && pszPath[cchDir + 1] == '\0'))
+            return MbsCopy(szName, MAX_PATH, pView->szDir);
+        if (pszPath[cchDir] != '\\' || MbsRChr(pszPath + cchDir + 1, '\\'))
+            return FALSE;
+        const char* pszLeaf = pszPath + cchDir + 1;
+        if (IsShortFormName(pszLeaf))
+        {
+            size_t cchShort = strlen(pView->szDir);
+            if (cchShort + 1 + strlen(pszLeaf) >= MAX_PATH)
+                return FALSE;
+            memcpy(szName, pView->szDir, cchShort);
+            szName[cchShort] = '\\';
+            lstrcpynA(szName + cchShort + 1, pszLeaf, (int)(MAX_PATH - cchShort - 1));
+            MbsUpper(szName);
+            return TRUE;
+        }
+        if (!pView->bMadeUpNames)
+            return FALSE;
     }
-    if (bInDir && !pView->bMadeUpNames)
-        return FALSE;
     DWORD cch = g_pfnGetShortPathNameA(pszPath, szName, MAX_PATH);
     if (cch == 0 || cch >= MAX_PATH)
         return FALSE;
