@@ -188,16 +188,6 @@ static BOOL GetRequestName(const char* pszPath, char* szName)
     return TRUE;
 }
 
-BOOL WithdrawTrailingDeletion(const char* pszPath)
-{
-    char szName[MAX_PATH];
-    if (!GetRequestName(pszPath, szName))
-        return FALSE;
-    if (IsWinInitPlatform())
-        return WithdrawWinInitDeletion(szName);
-    return WithdrawLastPendingDeletion(szName);
-}
-
 BOOL WithdrawReplacement(const char* pszStaged)
 {
     char szName[MAX_PATH];

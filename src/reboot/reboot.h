@@ -81,9 +81,9 @@ BOOL WithdrawWinInitDeletion(const char* pszShortPath);
 // deletion line of that target above it, as WithdrawWinInitDeletion writes. TRUE when taken out.
 BOOL WithdrawWinInitReplacement(const char* pszStaged);
 
-// The above for the platform of the run (g_dwOSType), Schedule.cpp, given the full paths of
-// existing files (FALSE when a file has no short name).
-BOOL WithdrawTrailingDeletion(const char* pszPath);
+// The replacement's withdrawal for the platform of the run (g_dwOSType), Schedule.cpp, given the
+// full path of an existing staged copy (FALSE when it has no short name). A deletion's withdrawal
+// goes through a pass's view (WithdrawDeletionInView).
 BOOL WithdrawReplacement(const char* pszStaged);
 
 // ---------------------------------------------------------------------------------------------
