@@ -33,6 +33,7 @@ struct COPY_PASS
     BOOL bStaged;       // a file of this engine section was staged in this pass
     BOOL* pbNeedReboot;
     REG_BUF regBuf;
+    PENDING_VIEW view; // the removal's deletions in the engine directory
 };
 
 BOOL IsSignatureFile(const char* pszName)
@@ -81,6 +82,27 @@ static BOOL IsPairStaged(const COPY_PASS* pPass, const char* const* apszPair)
     return TRUE;
 }
 
+// A removal asks for the deletion at the restart of a file it finds in use. A pass that installs
+// the file again takes that deletion back, or the restart would delete the file it installs: before
+// the file is copied or staged, and once more after a copy for a file that was not there. The
+// pass's view answers at no cost while nothing is pending in the engine directory.
+static BOOL KeepFromRemoval(PENDING_VIEW* pView, const char* pszPath)
+{
+    if (!WithdrawDeletionInView(pView, pszPath))
+        return FALSE;
+    WriteLog("Orvane: deletion of [%s] at the restart withdrawn, it is installed again\n", pszPath);
+    return TRUE;
+}
+
+static void KeepFileFromRemoval(COPY_PASS* pPass, const char* pszPath)
+{
+    if (!KeepFromRemoval(&pPass->view, pszPath))
+        return;
+    // The pass's snapshot of the pending list still shows the deletion.
+    ReleaseRegBuf(&pPass->regBuf);
+    TakeRegBuf(&pPass->regBuf);
+}
+
 // Stages one file of a signature pair: no existence or freshness test, no attribute reset, and a
 // failed copy is passed over in silence. With bCopy FALSE the staged copy already there is only
 // scheduled.
@@ -97,27 +119,10 @@ static void StagePairFile(COPY_PASS* pPass, const char* pszName, BOOL bCopy)
             return;
         DecryptCopiedFile(szStaged);
     }
+    // Staged ahead of its own entry, which would take a removal's deletion back only once its
+    // replacement was already passed over as pending.
+    KeepFileFromRemoval(pPass, szTarget);
     ScheduleReplacement(szStaged, szTarget, pPass->regBuf.pszRegBuf);
-}
-
-// A removal asks for the deletion at the restart of a file it finds in use. A pass that installs
-// the file again takes that deletion back, or the restart would delete the file it installs: before
-// the file is copied or staged, and once more after a copy for a file that was not there.
-static BOOL KeepFromRemoval(const char* pszPath)
-{
-    if (!WithdrawTrailingDeletion(pszPath))
-        return FALSE;
-    WriteLog("Orvane: deletion of [%s] at the restart withdrawn, it is installed again\n", pszPath);
-    return TRUE;
-}
-
-static void KeepFileFromRemoval(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
-{
-    if (!KeepFromRemoval(pEntry->szTarget))
-        return;
-    // The pass's snapshot of the pending list still shows the deletion.
-    ReleaseRegBuf(&pPass->regBuf);
-    TakeRegBuf(&pPass->regBuf);
 }
 
 // After a successful copy: an older staged copy from an earlier run would otherwise replace the
@@ -200,10 +205,18 @@ static void StageEntry(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
             StagePairFile(pPass, apszPair[i], !bStands);
 }
 
+// A file of a section left as it is, which the run finds in place.
+static BOOL KeepFoundFromRemoval(const MANIFEST_ENTRY* pEntry, void* pContext)
+{
+    if (PathExists(pEntry->szTarget))
+        KeepFromRemoval((PENDING_VIEW*)pContext, pEntry->szTarget);
+    return TRUE;
+}
+
 static BOOL CopyEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
 {
     COPY_PASS* pPass = (COPY_PASS*)pContext;
-    KeepFileFromRemoval(pPass, pEntry);
+    KeepFileFromRemoval(pPass, pEntry->szTarget);
     if (pPass->nSection == SECTION_FILES)
     {
         if (!IsSourceNewer(pEntry->szTarget, pEntry->szSource))
@@ -224,7 +237,7 @@ static BOOL CopyEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
         WriteLog("Orvane: File Copy from [%s] to [%s] Successfully\n", pEntry->szSource,
                  pEntry->szTarget);
         DecryptCopiedFile(pEntry->szTarget);
-        KeepFileFromRemoval(pPass, pEntry);
+        KeepFileFromRemoval(pPass, pEntry->szTarget);
         RefreshStagedCopy(pEntry);
         return TRUE;
     }
@@ -239,7 +252,7 @@ static BOOL CopyEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
 
 // Fits the engine directory to the platform: the boot-time scanner on 95/98, and no 9x-only
 // files where they cannot run.
-static void FitEngineDirectory(const char* pszEngPath)
+static void FitEngineDirectory(const char* pszEngPath, PENDING_VIEW* pView)
 {
     char szPath[MAX_PATH], szOther[MAX_PATH];
     switch (g_dwOSType)
@@ -251,7 +264,7 @@ static void FitEngineDirectory(const char* pszEngPath)
         {
             CopyOverSafely(szPath, szOther);
             // Made here, not by the manifest: a removal's deletion of it is taken back here too.
-            KeepFromRemoval(szOther);
+            KeepFromRemoval(pView, szOther);
         }
         break;
     case OSID_WME:
@@ -338,6 +351,7 @@ void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot)
     }
 
     RemoveCopyWorkFile(pszEngPath);
+    OpenPendingView(&pass.view, pszEngPath);
 
     char szMarker[MAX_PATH];
     szMarker[0] = '\0';
@@ -348,7 +362,13 @@ void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot)
                      "%s section\n",
                      GetSectionLabel(nSection), GetSectionLabel(nSection));
         else if (!ShouldCopyEntireSection(pszEngPath, nSection, FALSE))
+        {
+            // Found whole, the section stays as it is, and so must stay after the restart.
+            if (pass.view.bPending)
+                WalkManifestSection(pszEngPath, nSection, KeepFoundFromRemoval, &pass.view);
+            ClosePendingView(&pass.view);
             return;
+        }
         pass.bStagedCopies = ShouldCopyEntireSection(pszEngPath, nSection, TRUE);
         if (szMarker[0])
             MarkSection(szMarker);
@@ -358,8 +378,26 @@ void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot)
     WalkManifestSection(pszEngPath, nSection, CopyEntry, &pass);
     if (szMarker[0])
         UnmarkSection(szMarker);
-    FitEngineDirectory(pszEngPath);
+    FitEngineDirectory(pszEngPath, &pass.view);
     ReleaseRegBuf(&pass.regBuf);
+    ClosePendingView(&pass.view);
+}
+
+void KeepEngineDirectoriesFromRemoval(const char* pszEngPath)
+{
+    PENDING_VIEW view;
+    OpenPendingView(&view, pszEngPath);
+    if (view.bPending)
+    {
+        char szDir[MAX_PATH];
+        static const char* const s_apszSubDirs[] = {"Logs", "Incoming"};
+        for (const char* pszSub : s_apszSubDirs)
+            if (JoinEntryPath(szDir, pszEngPath, pszSub, NULL) && PathExists(szDir))
+                KeepFromRemoval(&view, szDir);
+        // The directory last: the removal asked for it after everything in it.
+        KeepFromRemoval(&view, pszEngPath);
+    }
+    ClosePendingView(&view);
 }
 
 // The refresh of staged copies left by earlier runs.

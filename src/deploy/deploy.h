@@ -159,7 +159,14 @@ BOOL IsSignatureFile(const char* pszName);
 // newer. A file that cannot be replaced sets *pbNeedReboot and, where the platform allows, is
 // staged as "<target>000" and scheduled to replace its target at the next restart. Ends by
 // fitting the engine directory to the platform. Logs every step.
+// A file that a removal asked to be deleted at the restart is kept when the pass puts it in place
+// or, for a section found whole and left as it is, finds it there.
 void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot);
+
+// Takes back a removal's deletions at the restart of the engine directory's "Logs" and "Incoming"
+// and of pszEngPath itself, which the run keeps; logs each. Costs one read of the pending requests
+// when none is pending there.
+void KeepEngineDirectoriesFromRemoval(const char* pszEngPath);
 
 // Deletes the marker that a copy of engine section nSection stopped half way left in pszEngPath.
 void RemoveSectionMarker(const char* pszEngPath, int nSection);

@@ -76,6 +76,7 @@ int RunFirstInstall(RUN_STATE* pRun)
     WriteDirectoryValue(pRun, "Incoming", szIncoming);
     Create_Dir(szIncoming);
     WriteLog("Orvane: Create szIncoming Dir [%s]\n", szIncoming);
+    KeepEngineDirectoriesFromRemoval(pRun->szEngPath);
 
     SetRegistryAndService(pRun->szEngPath, pRun->szProductName);
 
@@ -157,6 +158,7 @@ int RunUpdate(RUN_STATE* pRun)
     pRun->bNeedReboot = 0;
     CheckFreeDiskSpace(pRun->szEngPath);
     CopyAllSections(pRun);
+    KeepEngineDirectoriesFromRemoval(pRun->szEngPath);
 
     WriteLog("Orvane: check 000\n");
     int anSections[3];

@@ -3,6 +3,7 @@
 // effect once the target is gone; and a deletion carried out without its rename would leave the
 // machine without the file. Both routes therefore record the rename or nothing.
 #include "reboot.h"
+#include "PendingStore.h"
 
 #include "support/support.h"
 
@@ -201,6 +202,21 @@ static BOOL ReadPendingFor(const char* pszTarget, PENDING_FOR* pFor)
     ScanPendingFor(pwszList, cch, wszTarget, pFor);
     HeapFree(GetProcessHeap(), 0, pwszList);
     return TRUE;
+}
+
+WCHAR* ReadPendingRenames(DWORD* pcch)
+{
+    return ReadPendingList(pcch, NULL);
+}
+
+BOOL IsPendingDeletionLast(const WCHAR* pwszList, DWORD cch, const char* pszTarget)
+{
+    WCHAR wszTarget[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, pszTarget, -1, wszTarget, MAX_PATH))
+        return FALSE;
+    PENDING_FOR pendingFor;
+    ScanPendingFor(pwszList, cch, wszTarget, &pendingFor);
+    return pendingFor.bDeletedLast;
 }
 
 // The last deletion of pwszTarget.

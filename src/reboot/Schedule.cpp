@@ -2,6 +2,7 @@
 // replacement request, unless one is already pending. Requests carry short names, which every
 // platform's restart-time replacement can read; a target that does not exist yet has none.
 #include "reboot.h"
+#include "PendingStore.h"
 
 #include "support/support.h"
 
@@ -35,10 +36,7 @@ static BOOL IsWinInitPlatform()
     return g_dwOSType == OSID_W95 || g_dwOSType == OSID_W98 || g_dwOSType == OSID_WME;
 }
 
-// TRUE when pszName is a valid 8.3 name as it stands: one to eight bytes, and optionally a dot
-// and one to three more, none of them a blank, a control character or one that short names
-// refuse. Such a name is its own short name.
-static BOOL IsShortFormName(const char* pszName)
+BOOL IsShortFormName(const char* pszName)
 {
     size_t cchBase = 0, cchExt = 0;
     BOOL bDot = FALSE;
@@ -188,16 +186,6 @@ static BOOL GetRequestName(const char* pszPath, char* szName)
         return FALSE;
     MbsUpper(szName);
     return TRUE;
-}
-
-BOOL WithdrawTrailingDeletion(const char* pszPath)
-{
-    char szName[MAX_PATH];
-    if (!GetRequestName(pszPath, szName))
-        return FALSE;
-    if (IsWinInitPlatform())
-        return WithdrawWinInitDeletion(szName);
-    return WithdrawLastPendingDeletion(szName);
 }
 
 BOOL WithdrawReplacement(const char* pszStaged)

@@ -2,6 +2,7 @@
 // is held with share mode 0, so no other process ever reads a half-written section and an edit
 // made by another installer at the same moment makes ours fail instead of being lost.
 #include "reboot.h"
+#include "PendingStore.h"
 #include "WinInitText.h"
 
 #include <stdio.h>
@@ -212,6 +213,16 @@ static char* ReadWinInit(DWORD* pcb)
     char* pb = ReadWholeFile(hFile, pcb);
     CloseHandle(hFile);
     return pb;
+}
+
+char* ReadWinInitText(DWORD* pcb)
+{
+    return ReadWinInit(pcb);
+}
+
+BOOL IsWinInitDeletionLast(const char* pb, DWORD cb, const char* pszShortPath)
+{
+    return IsDeletionLastLine(pb, cb, pszShortPath);
 }
 
 BOOL CompleteLoneRenameLine(const char* pszTarget)

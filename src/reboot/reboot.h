@@ -81,10 +81,39 @@ BOOL WithdrawWinInitDeletion(const char* pszShortPath);
 // deletion line of that target above it, as WithdrawWinInitDeletion writes. TRUE when taken out.
 BOOL WithdrawWinInitReplacement(const char* pszStaged);
 
-// The above for the platform of the run (g_dwOSType), Schedule.cpp, given the full paths of
-// existing files (FALSE when a file has no short name).
-BOOL WithdrawTrailingDeletion(const char* pszPath);
+// The replacement's withdrawal for the platform of the run (g_dwOSType), Schedule.cpp, given the
+// full path of an existing staged copy (FALSE when it has no short name). A deletion's withdrawal
+// goes through a pass's view (WithdrawDeletionInView).
 BOOL WithdrawReplacement(const char* pszStaged);
+
+// ---------------------------------------------------------------------------------------------
+// A pass's view of the removal's deletions in one engine directory (PendingView.cpp).
+
+// The platform's store of pending requests (PendingFileRenameOperations on the NT family,
+// WININIT.INI on 95, 98 and ME) as read once for a pass, and what it holds for the directory.
+struct PENDING_VIEW
+{
+    WCHAR* pwszList;   // the pending list, NULL when none (or not this platform's store)
+    DWORD cchList;     // its characters
+    char* pbWinInit;   // WININIT.INI's content, NULL when none
+    DWORD cbWinInit;   // its bytes
+    BOOL bPending;     // a pending name is the directory or a file in it
+    BOOL bMadeUpNames; // one of those names may be a short name the system made up, or a long one
+    BOOL bHaveDir;     // szDir was asked for
+    char szLongDir[MAX_PATH]; // the directory as the pass names it
+    char szDir[MAX_PATH];     // its short, upper-case path, "" when it has none
+};
+
+// Reads the store for the directory pszDir. The directory's short name is asked for only when the
+// store holds anything. Pair with ClosePendingView.
+void OpenPendingView(PENDING_VIEW* pView, const char* pszDir);
+void ClosePendingView(PENDING_VIEW* pView);
+
+// pView->bPending: takes back the deletion at the restart of pszPath (the directory, or a file or
+// directory directly in it) when it is the last request naming it, as WithdrawTrailingDeletion
+// does, and reads the store anew. FALSE at once when nothing is pending for the directory. Does
+// not log.
+BOOL WithdrawDeletionInView(PENDING_VIEW* pView, const char* pszPath);
 
 // ---------------------------------------------------------------------------------------------
 // Pending-replacement lookup (Pending.cpp).

@@ -140,6 +140,28 @@ static BOOL LineHolds(const char* pb, size_t cb, const char* pszFind)
     return FALSE;
 }
 
+static BOOL IsEntryBound(char ch, const char* pszBounds)
+{
+    return ch != '\0' && strchr(pszBounds, ch) != NULL;
+}
+
+// TRUE when the content of the PATH line (cb bytes, its line end taken off) holds pszDir as a whole
+// entry: behind the PATH prefix's "=" or blank or behind a ";", and followed by a ";", a blank or
+// the end of the line. A longer entry that merely begins with it ("C:\ENG\BIN" for "C:\ENG") is
+// another directory, as the removal and the other platforms' PATH hold it.
+static BOOL PathLineHoldsEntry(const char* pb, size_t cb, const char* pszDir)
+{
+    size_t cch = strlen(pszDir);
+    for (size_t i = 0; i + cch <= cb;)
+    {
+        if (i > 0 && memcmp(pb + i, pszDir, cch) == 0 && IsEntryBound(pb[i - 1], ";= \t") &&
+            (i + cch == cb || IsEntryBound(pb[i + cch], "; \t")))
+            return TRUE;
+        i += (s_abLead[(BYTE)pb[i]] && i + 1 < cb && pb[i + 1] != '\0') ? 2 : 1;
+    }
+    return FALSE;
+}
+
 // The program's own lines, removed before the new ones are added: the texts anywhere in the
 // line, compared with letter case.
 static BOOL IsOwnLine(const char* pb, size_t cb)
@@ -537,7 +559,7 @@ int AddMorEngPath9x(const char* pszEngPath)
         const size_t cbContent = ContentLength(pLine, cbLine);
         const BOOL bLf = pLine[cbLine - 1] == '\n';
         BufAppend(&out, in.pb, nPathLine);
-        if (LineHolds(pLine, cbLine, szOemPath))
+        if (PathLineHoldsEntry(pLine, cbContent, szOemPath))
         {
             BufAppend(&out, pLine, cbLine);
         }

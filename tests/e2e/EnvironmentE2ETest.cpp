@@ -1,6 +1,8 @@
 // The engine environment written by a real first install, with the platform that Wine reports
-// choosing the key: Windows ME (with its key present) and an NT-family version.
+// choosing the key: Windows ME (with its key present) and an NT-family version; on 95 and 98 the
+// PATH line of C:\AUTOEXEC.BAT.
 #include "Harness.h"
+#include "Restart.h"
 
 #include <string>
 #include <vector>
@@ -86,6 +88,64 @@ TEST_F(EnvironmentRun, FirstInstallPublishesTheEngineInThePlatformsKey)
         EXPECT_EQ("Env [" + strBefore + "]\n", msgs[n + 2]);
         EXPECT_EQ("The Env path is [" + strAfter + "]\n", msgs[n + 3]);
     }
+}
+
+// The text without the lines the program owns (its AVENGINE and boot-time scanner lines).
+std::string WithoutOwnLines(const std::string& strText)
+{
+    std::string strOut;
+    for (size_t i = 0; i < strText.size();)
+    {
+        size_t iEnd = strText.find('\n', i);
+        iEnd = iEnd == std::string::npos ? strText.size() : iEnd + 1;
+        std::string strLine = strText.substr(i, iEnd - i);
+        if (strLine.compare(0, 13, "SET AVENGINE=") != 0 &&
+            strLine.find("PROBIT.EXE") == std::string::npos)
+            strOut += strLine;
+        i = iEnd;
+    }
+    return strOut;
+}
+
+// On 95 and 98 the PATH line gets the engine's short path unless it holds it as a whole entry: a
+// longer entry that begins with it is another directory. Every other byte of the file stays.
+TEST_F(EnvironmentRun, NinetyFivePathLineComparesWholeEntries)
+{
+    REQUIRE_WINE();
+    const std::string strEng = harness::TestDir() + "\\eng";
+    CreateDirectoryA(strEng.c_str(), NULL);
+    const std::string strShort = harness::ShortName(strEng);
+    const struct
+    {
+        const char* pszLabel;
+        std::string strLine; // the PATH line before the install
+        bool bAdded;         // the entry is added at its end
+    } cases[] = {
+        {"inside a longer entry", "PATH C:\\WINDOWS;" + strShort + "\\BIN;C:\\DOS", true},
+        {"the start of the last entry", "PATH C:\\WINDOWS;" + strShort + "2", true},
+        {"a whole entry", "PATH C:\\WINDOWS;" + strShort + ";C:\\DOS", false},
+        {"the first entry", "SET PATH=" + strShort + ";C:\\DOS", false},
+    };
+    for (const char* pszWindows : {"win98", "win95"})
+        for (const auto& c : cases)
+        {
+            SCOPED_TRACE(std::string(pszWindows) + ", " + c.pszLabel);
+            harness::ResetState();
+            CreateDirectoryA(strEng.c_str(), NULL);
+            const std::string strBefore = "@ECHO OFF\r\n" + c.strLine + "\r\nSET TEMP=C:\\TEMP\r\n";
+            ASSERT_TRUE(harness::WriteFileBytes("C:\\AUTOEXEC.BAT", strBefore));
+            harness::RunOptions opts;
+            opts.strWindows = pszWindows;
+            opts.strCurDir = harness::MakePackageDir("pkg", true);
+            ASSERT_EQ(0u, harness::RunPelmora("/PROD:A /PATH:" + strEng, opts));
+
+            const std::string strLine = c.bAdded ? c.strLine + ";" + strShort : c.strLine;
+            EXPECT_EQ("@ECHO OFF\r\n" + strLine + "\r\nSET TEMP=C:\\TEMP\r\n",
+                      WithoutOwnLines(harness::ReadFileBytes("C:\\AUTOEXEC.BAT")));
+            EXPECT_EQ(c.bAdded,
+                      harness::FindPrefix(harness::LastRunMessages(),
+                                          "Orvane: AddMorEngPath9x - the new path [") >= 0);
+        }
 }
 
 } // namespace

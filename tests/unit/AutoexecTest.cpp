@@ -205,7 +205,7 @@ TEST_F(Autoexec, AddPathEditsTheFirstPathLineOrAppendsOne)
         {"PATH already holding the short path", "PATH C:\\A;" + s + ";C:\\B\r\nECHO\r\n",
          "PATH C:\\A;" + s + ";C:\\B\r\nECHO\r\n"},
         {"PATH holding it inside a longer name", "PATH " + s + "\\SUB\r\n",
-         "PATH " + s + "\\SUB\r\n"},
+         "PATH " + s + "\\SUB;" + s + "\r\n"},
         {"PATH as last line without line end", "ECHO 1\r\nPATH C:\\WIN",
          "ECHO 1\r\nPATH C:\\WIN;" + s + "\r\n"},
         {"empty file", "", "PATH=" + s},

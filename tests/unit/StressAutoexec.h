@@ -137,6 +137,26 @@ inline std::string ModelStrip(const std::string& strBefore, const std::string& s
     return strOut + strAppend + strBefore.substr(nText);
 }
 
+// TRUE when the PATH line's content holds strDir as a whole entry: on a character boundary, after
+// a ";", "=", blank or tab and before a ";", blank, tab or the end of the content.
+inline bool HoldsWholeEntry(const std::string& strContent, const std::string& strDir)
+{
+    for (size_t i = 0; i + strDir.size() <= strContent.size();)
+    {
+        if (i > 0 && strContent.compare(i, strDir.size(), strDir) == 0 &&
+            std::string(";= \t").find(strContent[i - 1]) != std::string::npos &&
+            strContent[i - 1] != '\0' &&
+            (i + strDir.size() == strContent.size() ||
+             (strContent[i + strDir.size()] != '\0' &&
+              std::string("; \t").find(strContent[i + strDir.size()]) != std::string::npos)))
+            return true;
+        bool bPair = IsLeadByte((BYTE)strContent[i]) && i + 1 < strContent.size() &&
+                     strContent[i + 1] != '\0';
+        i += bPair ? 2 : 1;
+    }
+    return false;
+}
+
 // What AddMorEngPath9x leaves in an existing file. *pbTooLong tells that the PATH line was too
 // long to take the entry.
 inline std::string ModelAddPath(const std::string& strBefore, const std::string& strShort,
@@ -157,7 +177,7 @@ inline std::string ModelAddPath(const std::string& strBefore, const std::string&
         }
         bFound = true;
         size_t cchContent = BatchContentLength(strLine);
-        if (HoldsOnBoundary(strLine, strShort))
+        if (HoldsWholeEntry(strLine.substr(0, cchContent), strShort))
         {
             strOut += strLine;
         }
