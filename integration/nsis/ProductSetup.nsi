@@ -125,35 +125,39 @@ FunctionEnd
 ; its final backslash), every other pair kept in its order. 95, 98 and ME: the lines
 ; "NUL=<short name>" of WININIT.INI that name them.
 Function TakeBackFolderDeletions
-  ; $0 key, $1 type, $2 size, $3 buffer, $4 read, $5 write, $6 source, $7 target, $8 end, $9 result
+  ; $0 key, $1 type, $2 size, $3 buffer, $4 read, $5 write, $6 source, $7 target, $8 end, $9 result.
+  ; The list is read and written in UTF-16, as stored, and the pairs kept are copied byte for
+  ; byte: names of other programs that the ANSI code page cannot hold stay intact.
   System::Call 'advapi32::RegOpenKeyExA(i 0x80000002, t "SYSTEM\CurrentControlSet\Control\Session Manager", i 0, i 0x20003, *i .r0) i .r9'
   ${If} $9 == 0
-    System::Call 'advapi32::RegQueryValueExA(i r0, t "PendingFileRenameOperations", i 0, *i .r1, i 0, *i .r2) i .r9'
+    System::Call 'advapi32::RegQueryValueExW(i r0, w "PendingFileRenameOperations", i 0, *i .r1, i 0, *i .r2) i .r9'
     ${If} $9 == 0
     ${AndIf} $1 == 7
     ${AndIf} $2 > 0
-      IntOp $2 $2 + 2
-      System::Alloc $2
+      IntOp $R0 $2 + 4
+      System::Alloc $R0
       Pop $3
-      System::Call 'advapi32::RegQueryValueExA(i r0, t "PendingFileRenameOperations", i 0, *i .r1, i r3, *i r2r2) i .r9'
+      System::Call 'advapi32::RegQueryValueExW(i r0, w "PendingFileRenameOperations", i 0, *i .r1, i r3, *i r2r2) i .r9'
       ; Zeros after the data: every string read below ends inside the buffer.
       IntOp $8 $3 + $2
-      System::Call '*$8(&i2 0)'
+      System::Call '*$8(&i4 0)'
       StrCpy $4 $3
       StrCpy $5 $3
       StrCpy $R1 0
       ${DoWhile} $4 < $8
-        System::Call '*$4(&t${NSIS_MAX_STRLEN} .r6)'
-        ${If} $6 == ""
+        System::Call 'kernel32::lstrlenW(i r4) i .R0'
+        ${If} $R0 == 0
           ${Break}
         ${EndIf}
-        StrLen $R0 $6
-        IntOp $R2 $4 + $R0
-        IntOp $R2 $R2 + 1
-        System::Call '*$R2(&t${NSIS_MAX_STRLEN} .r7)'
-        StrLen $R0 $7
-        IntOp $R3 $R2 + $R0
-        IntOp $R3 $R3 + 1
+        System::Call '*$4(&w${NSIS_MAX_STRLEN} .r6)'
+        IntOp $R2 $R0 + 1
+        IntOp $R2 $R2 * 2
+        IntOp $R2 $4 + $R2
+        System::Call 'kernel32::lstrlenW(i R2) i .R0'
+        System::Call '*$R2(&w${NSIS_MAX_STRLEN} .r7)'
+        IntOp $R3 $R0 + 1
+        IntOp $R3 $R3 * 2
+        IntOp $R3 $R2 + $R3
         StrCpy $R4 0
         ${If} $7 == ""
           ${If} $6 == "\??\$INSTDIR\Uninstall.exe"
@@ -173,13 +177,13 @@ Function TakeBackFolderDeletions
         StrCpy $4 $R3
       ${Loop}
       ${If} $R1 == 1
-        System::Call '*$5(&i1 0)'
+        System::Call '*$5(&i2 0)'
         IntOp $R0 $5 - $3
         ${If} $R0 == 0
           System::Call 'advapi32::RegDeleteValueA(i r0, t "PendingFileRenameOperations") i .r9'
         ${Else}
-          IntOp $R0 $R0 + 1
-          System::Call 'advapi32::RegSetValueExA(i r0, t "PendingFileRenameOperations", i 0, i 7, i r3, i R0) i .r9'
+          IntOp $R0 $R0 + 2
+          System::Call 'advapi32::RegSetValueExW(i r0, w "PendingFileRenameOperations", i 0, i 7, i r3, i R0) i .r9'
         ${EndIf}
       ${EndIf}
       System::Free $3
