@@ -123,7 +123,8 @@ FunctionEnd
 ; be uninstalled, nor give back its reference to the engine). NT family: the pairs of
 ; PendingFileRenameOperations that delete "$INSTDIR\Uninstall.exe" or "$INSTDIR" (with or without
 ; its final backslash), every other pair kept in its order. 95, 98 and ME: the lines
-; "NUL=<short name>" of WININIT.INI that name them.
+; "NUL=<short name>" of WININIT.INI that name them (the folder with or without its final
+; backslash), every other line kept.
 Function TakeBackFolderDeletions
   ; $0 key, $1 type, $2 size, $3 buffer, $4 read, $5 write, $6 source, $7 target, $8 end, $9 result.
   ; The list is read and written in UTF-16, as stored, and the pairs kept are copied byte for
@@ -197,7 +198,12 @@ Function TakeBackFolderDeletions
   GetFullPathName /SHORT $7 "$INSTDIR"
   ClearErrors
   FileOpen $0 "$WINDIR\WININIT.INI" r
+  IfErrors done
   FileOpen $1 "$WINDIR\WININIT.NEW" w
+  ${If} ${Errors}
+    FileClose $0
+    Goto done
+  ${EndIf}
   StrCpy $R1 0
   ${DoUntil} ${Errors}
     FileRead $0 $2
@@ -211,8 +217,10 @@ Function TakeBackFolderDeletions
       StrCpy $R4 1
     ${EndIf}
     ${If} $7 != ""
-    ${AndIf} $3 == "NUL=$7"
-      StrCpy $R4 1
+      ${If} $3 == "NUL=$7"
+      ${OrIf} $3 == "NUL=$7\"
+        StrCpy $R4 1
+      ${EndIf}
     ${EndIf}
     ${If} $R4 == 1
       DetailPrint "Deletion of $3 at the restart taken back"

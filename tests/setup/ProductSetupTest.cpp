@@ -255,6 +255,7 @@ class ProductSetup : public harness::PelmoraTest
                             KEY_WOW64_32KEY, 0);
             harness::SetWindowsVersion((std::string(psz) + "Setup.exe").c_str(), "");
         }
+        harness::SetWindowsVersion("Morvelin11Setup.exe", "");
         harness::SetWindowsVersion("Uninstall.exe", "");
         // A package that a failed test left installed would upgrade, or be upgraded by, the
         // next test's.
@@ -267,8 +268,8 @@ class ProductSetup : public harness::PelmoraTest
     }
     static void SetWindows(const char* pszWindows)
     {
-        for (const char* psz : {"MorvelinSetup.exe", "QuillpenSetup.exe", "BrokenSetup.exe",
-                                "Uninstall.exe", "Pelmora.exe"})
+        for (const char* psz : {"MorvelinSetup.exe", "Morvelin11Setup.exe", "QuillpenSetup.exe",
+                                "BrokenSetup.exe", "Uninstall.exe", "Pelmora.exe"})
             harness::SetWindowsVersion(psz, pszWindows);
     }
 };
@@ -574,7 +575,8 @@ TEST_F(ProductSetup, MsiLifeBesideAnotherUpgradesRollbackAndRemoval)
 // A product's life through its NSIS setup: set up again over itself, upgraded by a later build,
 // uninstalled while the engine is in use (3010; the restart takes the files and the emptied
 // directories), then installed, uninstalled in place and set up again before the restart that
-// the uninstall left for its own file and folder: the restart keeps the new uninstaller.
+// the uninstall left for its own file and folder: the restart keeps the new uninstaller. That
+// last part on Windows 98 too, where those deletions are lines of WININIT.INI.
 TEST_F(ProductSetup, NsisLifeReinstallUpgradeUninstallInUseSetupAgainBeforeRestart)
 {
     std::string strClean = Snapshot();
@@ -646,5 +648,24 @@ TEST_F(ProductSetup, NsisLifeReinstallUpgradeUninstallInUseSetupAgainBeforeResta
     EXPECT_EQ(0u, harness::RunCommandLine(UninstallValue("Morvelin", "QuietUninstallString")));
     EXPECT_EQ("", RecStr(s_szPathKey, "Engine"));
     EXPECT_EQ("", UninstallValue("Morvelin", "DisplayName"));
+    ASSERT_TRUE(harness::Restart());
+
+    // Windows 98, where the delayed moves fail (the pending value stored as REG_SZ): the
+    // uninstaller's deletions are lines of WININIT.INI, which the setup takes back, every other
+    // line kept.
+    SetWindows("win98");
+    harness::SetMachineValue("SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                             "PendingFileRenameOperations", REG_SZ, "", 1);
+    ASSERT_EQ(0u, harness::RunCommandLine(strSetup11));
+    std::string strWinInit = "[Rename]\r\nNUL=C:\\OTHER.TXT\r\n";
+    ASSERT_TRUE(harness::WriteFileBytes(harness::WinInitPath(), strWinInit));
+    EXPECT_EQ(0u, harness::RunCommandLine(UninstallValue("Morvelin", "QuietUninstallString")));
+    EXPECT_NE(std::string::npos,
+              harness::ReadFileBytes(harness::WinInitPath())
+                  .find("NUL=" + harness::ShortName(strDir + "\\Uninstall.exe")));
+    ASSERT_EQ(0u, harness::RunCommandLine(strSetup11));
+    EXPECT_EQ(strWinInit, harness::ReadFileBytes(harness::WinInitPath()));
+    ASSERT_TRUE(harness::Restart());
+    EXPECT_EQ(productFiles, DirNames(strDir));
 }
 } // namespace
