@@ -446,9 +446,9 @@ TEST_F(ProductSetup, MsiBrokenPackageFailsNamingCode4InItsLog)
 
 // A product's life through its Windows Installer package, alone on the machine: a first install
 // that fails after the engine's install, the install, a repair, a change that removes the
-// feature and adds it again, the upgrade as the sample ships it, and
-// the uninstall while the engine is in use, with its restart. After each step the record, the
-// engine's files, AVENGINE and PATH as Pelmora alone leaves them for what is installed.
+// feature and adds it again, the upgrade as the sample ships it, and the uninstall while the
+// engine is in use, set up again before its restart and then without. After each step the record,
+// the engine's files, AVENGINE and PATH as Pelmora alone leaves them for what is installed.
 TEST_F(ProductSetup, MsiLifeAloneRepairChangeUpgradeRollbackUninstall)
 {
     std::string strClean = Snapshot();
@@ -489,14 +489,21 @@ TEST_F(ProductSetup, MsiLifeAloneRepairChangeUpgradeRollbackUninstall)
     EXPECT_EQ(1u, MsiProducts("Morvelin", "1.1.0").size());
     EXPECT_TRUE(MsiProducts("Morvelin", "1.0.0").empty());
 
-    // The uninstall while the engine DLL is in use: 3010, and the restart leaves nothing, the
-    // engine directory included.
+    // The uninstall while the engine DLL is in use: 3010. The package installed again before the
+    // restart keeps its engine whole through it; without, the restart leaves nothing, the engine
+    // directory included.
+    auto uninstallInUse = [&]()
     {
         HeldFile held(strDll);
         ASSERT_TRUE(held.IsHeld());
         EXPECT_EQ(3010u, Msi("/x " + MsiPackage("Morvelin11Setup.msi") + " REBOOT=ReallySuppress",
                              "uninstall"));
-    }
+    };
+    uninstallInUse();
+    EXPECT_EQ(0u, Msi("/i " + MsiPackage("Morvelin11Setup.msi"), "again"));
+    ASSERT_TRUE(harness::Restart());
+    EXPECT_EQ(strNewer, Snapshot());
+    uninstallInUse();
     EXPECT_EQ("", RecStr(s_szPathKey, "Engine"));
     EXPECT_TRUE(harness::FileExists(strDll));
     ASSERT_TRUE(harness::Restart());
