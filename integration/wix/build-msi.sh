@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds the Windows Installer sample with wixl (Debian/Ubuntu: apt-get install wixl msitools).
+# Builds the Windows Installer sample with wixl and msibuild (Debian/Ubuntu: apt-get install wixl
+# msitools).
 # The defaults build it from the unpacked release archive as it ships; -D overrides any of them:
 #
 #   integration/wix/build-msi.sh
@@ -12,7 +13,13 @@
 #   PELMORA_EXE   the program
 #   ACTION_DLL    the custom action (PelmoraAction.dll, built from PelmoraAction.c)
 #   UPGRADE_CODE  the product's upgrade code (a GUID); by default one derived from PRODUCT
-#   VERSION       the product's version (1.0.0)
+#   VERSION       the product's version (1.0.0); a later one built with the same UPGRADE_CODE
+#                 upgrades an installed earlier one (a major upgrade)
+#   REMOVE_OLD    where that upgrade removes the earlier version: the sequence number of
+#                 RemoveExistingProducts. 1401 (the default): after InstallValidate, before the
+#                 new version is installed, as wixl's <MajorUpgrade> does; 6550: after the new
+#                 version's actions (where InstallExecute stands in other tools' sequences);
+#                 6601: after InstallFinalize. The late ones keep the files that did not change.
 #   OUTFILE       the package (<PRODUCT>Setup.msi beside this script)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,6 +29,7 @@ PELMORA_EXE=$here/../../Pelmora.exe
 ACTION_DLL=$here/PelmoraAction.dll
 UPGRADE_CODE=
 VERSION=1.0.0
+REMOVE_OLD=1401
 OUTFILE=
 while [ $# -gt 0 ]; do
     case $1 in
@@ -32,7 +40,7 @@ while [ $# -gt 0 ]; do
     esac
     name=${def%%=*}
     case $name in
-    PRODUCT|PACKAGE_DIR|PELMORA_EXE|ACTION_DLL|UPGRADE_CODE|VERSION|OUTFILE)
+    PRODUCT|PACKAGE_DIR|PELMORA_EXE|ACTION_DLL|UPGRADE_CODE|VERSION|REMOVE_OLD|OUTFILE)
         eval "$name=\${def#*=}" ;;
     *) echo "build-msi.sh: unknown name $name" >&2; exit 2 ;;
     esac
@@ -60,5 +68,10 @@ case $OUTFILE in /*) ;; *) OUTFILE=$(pwd)/$OUTFILE ;; esac
 cd /
 wixl -D PRODUCT="$PRODUCT" -D PACKAGE_DIR="${PACKAGE_DIR#/}" -D PELMORA_EXE="${PELMORA_EXE#/}" \
     -D ACTION_DLL="${ACTION_DLL#/}" -D UPGRADE_CODE="$UPGRADE_CODE" -D VERSION="$VERSION" \
+    -D REMOVE_OLD="$REMOVE_OLD" \
     -o "$OUTFILE" "$here/ProductSetup.wxs" "$work/package.wxs"
+# wixl has no rollback actions (Execute="rollback" builds an immediate one): the undo actions get
+# their type here, 3329 = DLL from the Binary table 1 + rollback 256 + in the script 1024 + no
+# impersonation 2048.
+msibuild "$OUTFILE" -q "UPDATE \`CustomAction\` SET \`Type\` = 3329 WHERE \`Action\` = 'UndoInstallEngine' OR \`Action\` = 'UndoRemoveEngine'"
 echo "$OUTFILE"

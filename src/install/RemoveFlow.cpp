@@ -5,6 +5,7 @@
 // directory can still name it, then the files, and the record last.
 #include "install.h"
 #include "../deploy/deploy.h"
+#include "../reboot/reboot.h"
 #include "../support/support.h"
 #include "../sysint/sysint.h"
 
@@ -70,6 +71,20 @@ static void FormSubDir(char* szOut, const char* pszEngPath, const char* pszName)
     szOut[MAX_PATH - 1] = '\0';
 }
 
+// A directory that still holds a file waiting for the restart is emptied only by that restart:
+// its deletion is asked for after the files' own, so the system meets it empty, or finds a file
+// that is not ours in it and leaves it. 95, 98 and ME cannot remove a directory at the restart
+// (WININIT.INI only renames and deletes files), so there it stays.
+static void RemoveDirNowOrAtRestart(const char* pszDir, BOOL bNeedReboot)
+{
+    if (RemoveEmptyDir(pszDir) || !bNeedReboot)
+        return;
+    if (g_dwOSType == OSID_NT351 || g_dwOSType == OSID_NT4 || g_dwOSType == OSID_W2K)
+        DeleteFileOnReboot(pszDir);
+    else
+        WriteLog("Orvane: Dir [%s] stays, the restart cannot remove it\n", pszDir);
+}
+
 // The last reference is gone: the engine files, the environment that names the engine
 // directory and the directories themselves. Sets bNeedReboot for files that only the restart
 // can delete.
@@ -93,10 +108,10 @@ static void RemoveEngine(RUN_STATE* pRun)
 
     char szDir[MAX_PATH];
     FormSubDir(szDir, pRun->szEngPath, "Logs");
-    RemoveEmptyDir(szDir);
+    RemoveDirNowOrAtRestart(szDir, pRun->bNeedReboot);
     FormSubDir(szDir, pRun->szEngPath, "Incoming");
-    RemoveEmptyDir(szDir);
-    RemoveEmptyDir(pRun->szEngPath);
+    RemoveDirNowOrAtRestart(szDir, pRun->bNeedReboot);
+    RemoveDirNowOrAtRestart(pRun->szEngPath, pRun->bNeedReboot);
 }
 
 int RunRemove(RUN_STATE* pRun)
