@@ -90,6 +90,10 @@ static BOOL KeepFromRemoval(PENDING_VIEW* pView, const char* pszPath)
 {
     if (!WithdrawDeletionInView(pView, pszPath))
         return FALSE;
+    // Removals stopped and run again, or a setup's own requests, may have asked more than once;
+    // each deletion that still comes last for the name goes, so none is left for the restart.
+    while (WithdrawDeletionInView(pView, pszPath))
+        ;
     WriteLog("Orvane: deletion of [%s] at the restart withdrawn, it is installed again\n", pszPath);
     return TRUE;
 }
