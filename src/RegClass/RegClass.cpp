@@ -116,6 +116,25 @@ LONG RegClass::GetTypedValue(DWORD dwType, const char* pszKey, const char* pszSu
     return lResult;
 }
 
+LONG RegClass::QueryValue(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                          DWORD* pdwType, BYTE* pBuf, DWORD* pcbBuf)
+{
+    if (!pdwType || !pBuf || !pcbBuf)
+        return ERROR_INVALID_PARAMETER;
+    char szPath[REG_KEYPATH_SIZE];
+    LONG lResult = FormFullPath(pszKey, pszSubKey, szPath);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    HKEY hKey;
+    lResult = RegOpenKeyExA(m_hKey, szPath, 0, s_samRead, &hKey);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    *pdwType = REG_NONE;
+    lResult = RegQueryValueExA(hKey, pszValueName, NULL, pdwType, pBuf, pcbBuf);
+    RegCloseKey(hKey);
+    return lResult;
+}
+
 DWORD RegClass::GetDWORD(const char* pszKey, const char* pszSubKey, const char* pszValueName,
                          DWORD dwDefault)
 {

@@ -56,6 +56,13 @@ class RegClass
     virtual LONG SetString(const char* pszKey, const char* pszSubKey, const char* pszValueName,
                            const char* pszValue);
 
+    // Reads the value as stored, whatever its type, with no default and no termination: the
+    // type through pdwType, the bytes into pBuf. *pcbBuf is the buffer's size on entry and the
+    // stored size on return, also with 234 when the bytes do not fit (the buffer's content is
+    // then not to be used). 87 for a null type, buffer or size; a missing key or value is 2.
+    virtual LONG QueryValue(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                            DWORD* pdwType, BYTE* pBuf, DWORD* pcbBuf);
+
     // REG_BINARY and REG_MULTI_SZ reads with the same default fill as GetString (the default is
     // cbDefault bytes and may be null).
     virtual LONG GetBinary(const char* pszKey, const char* pszSubKey, const char* pszValueName,
