@@ -63,6 +63,15 @@ LONG RegClass::FormFullPath(const char* pszKey, const char* pszSubKey, char* szP
     return ERROR_SUCCESS;
 }
 
+LONG RegClass::OpenForRead(const char* pszKey, const char* pszSubKey, HKEY* phKey)
+{
+    char szPath[REG_KEYPATH_SIZE];
+    LONG lResult = FormFullPath(pszKey, pszSubKey, szPath);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    return RegOpenKeyExA(m_hKey, szPath, 0, s_samRead, phKey);
+}
+
 BOOL RegClass::ValueExists(const char* pszKey, const char* pszValueName, DWORD* pdwResult)
 {
     char szPath[REG_KEYPATH_SIZE];
@@ -88,20 +97,15 @@ LONG RegClass::GetTypedValue(DWORD dwType, const char* pszKey, const char* pszSu
                              BYTE* pBuf, DWORD* pcbBuf)
 {
     DWORD cbGiven = *pcbBuf;
-    char szPath[REG_KEYPATH_SIZE];
-    LONG lResult = FormFullPath(pszKey, pszSubKey, szPath);
+    HKEY hKey;
+    LONG lResult = OpenForRead(pszKey, pszSubKey, &hKey);
     if (lResult == ERROR_SUCCESS)
     {
-        HKEY hKey;
-        lResult = RegOpenKeyExA(m_hKey, szPath, 0, s_samRead, &hKey);
-        if (lResult == ERROR_SUCCESS)
-        {
-            DWORD dwStored = REG_NONE;
-            lResult = RegQueryValueExA(hKey, pszValueName, NULL, &dwStored, pBuf, pcbBuf);
-            RegCloseKey(hKey);
-            if (lResult == ERROR_SUCCESS && dwStored != dwType)
-                lResult = ERROR_INVALID_DATATYPE;
-        }
+        DWORD dwStored = REG_NONE;
+        lResult = RegQueryValueExA(hKey, pszValueName, NULL, &dwStored, pBuf, pcbBuf);
+        RegCloseKey(hKey);
+        if (lResult == ERROR_SUCCESS && dwStored != dwType)
+            lResult = ERROR_INVALID_DATATYPE;
     }
     if (lResult == ERROR_SUCCESS)
         return ERROR_SUCCESS;
@@ -113,6 +117,21 @@ LONG RegClass::GetTypedValue(DWORD dwType, const char* pszKey, const char* pszSu
             memcpy(pBuf, pDefault, cbDefault < cbGiven ? cbDefault : cbGiven);
     }
     *pcbBuf = cbGiven;
+    return lResult;
+}
+
+LONG RegClass::QueryValue(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                          DWORD* pdwType, BYTE* pBuf, DWORD* pcbBuf)
+{
+    if (!pdwType || !pBuf || !pcbBuf)
+        return ERROR_INVALID_PARAMETER;
+    HKEY hKey;
+    LONG lResult = OpenForRead(pszKey, pszSubKey, &hKey);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    *pdwType = REG_NONE;
+    lResult = RegQueryValueExA(hKey, pszValueName, NULL, pdwType, pBuf, pcbBuf);
+    RegCloseKey(hKey);
     return lResult;
 }
 
@@ -331,12 +350,8 @@ LONG RegClass::QueryKeyInfo(const char* pszKey, const char* pszSubKey, char* psz
                             DWORD* pcbMaxValueData, DWORD* pcbSecurityDescriptor,
                             FILETIME* pftLastWrite)
 {
-    char szPath[REG_KEYPATH_SIZE];
-    LONG lResult = FormFullPath(pszKey, pszSubKey, szPath);
-    if (lResult != ERROR_SUCCESS)
-        return lResult;
     HKEY hKey;
-    lResult = RegOpenKeyExA(m_hKey, szPath, 0, s_samRead, &hKey);
+    LONG lResult = OpenForRead(pszKey, pszSubKey, &hKey);
     if (lResult != ERROR_SUCCESS)
         return lResult;
     lResult = RegQueryInfoKeyA(hKey, pszClass, pcchClass, NULL, pcSubKeys, pcchMaxSubKey,
@@ -349,12 +364,8 @@ LONG RegClass::QueryKeyInfo(const char* pszKey, const char* pszSubKey, char* psz
 LONG RegClass::EnumSubKey(const char* pszKey, const char* pszSubKey, DWORD dwIndex, char* pszName,
                           DWORD* pcchName, char* pszClass, DWORD* pcchClass, FILETIME* pftLastWrite)
 {
-    char szPath[REG_KEYPATH_SIZE];
-    LONG lResult = FormFullPath(pszKey, pszSubKey, szPath);
-    if (lResult != ERROR_SUCCESS)
-        return lResult;
     HKEY hKey;
-    lResult = RegOpenKeyExA(m_hKey, szPath, 0, s_samRead, &hKey);
+    LONG lResult = OpenForRead(pszKey, pszSubKey, &hKey);
     if (lResult != ERROR_SUCCESS)
         return lResult;
     lResult =
@@ -367,12 +378,8 @@ LONG RegClass::GetMaxValueLen(const char* pszKey, const char* pszSubKey, DWORD d
                               DWORD* pcbMaxLen)
 {
     (void)dwUnused;
-    char szPath[REG_KEYPATH_SIZE];
-    LONG lResult = FormFullPath(pszKey, pszSubKey, szPath);
-    if (lResult != ERROR_SUCCESS)
-        return lResult;
     HKEY hKey;
-    lResult = RegOpenKeyExA(m_hKey, szPath, 0, s_samRead, &hKey);
+    LONG lResult = OpenForRead(pszKey, pszSubKey, &hKey);
     if (lResult != ERROR_SUCCESS)
         return lResult;
     DWORD cbMax = 0;

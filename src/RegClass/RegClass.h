@@ -56,6 +56,13 @@ class RegClass
     virtual LONG SetString(const char* pszKey, const char* pszSubKey, const char* pszValueName,
                            const char* pszValue);
 
+    // Reads the value as stored, whatever its type, with no default and no termination: the
+    // type through pdwType, the bytes into pBuf. *pcbBuf is the buffer's size on entry and the
+    // stored size on return, also with 234 when the bytes do not fit (the buffer's content is
+    // then not to be used). 87 for a null type, buffer or size; a missing key or value is 2.
+    virtual LONG QueryValue(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                            DWORD* pdwType, BYTE* pBuf, DWORD* pcbBuf);
+
     // REG_BINARY and REG_MULTI_SZ reads with the same default fill as GetString (the default is
     // cbDefault bytes and may be null).
     virtual LONG GetBinary(const char* pszKey, const char* pszSubKey, const char* pszValueName,
@@ -114,6 +121,9 @@ class RegClass
   protected:
     // The full key path of key and subKey into szPath (REG_KEYPATH_SIZE bytes).
     LONG FormFullPath(const char* pszKey, const char* pszSubKey, char* szPath);
+    // Opens the key of key and subKey for reading into *phKey, which the caller closes; the
+    // result of the path or of the open.
+    LONG OpenForRead(const char* pszKey, const char* pszSubKey, HKEY* phKey);
     // Common body of the typed reads (see GetString for the default fill).
     LONG GetTypedValue(DWORD dwType, const char* pszKey, const char* pszSubKey,
                        const char* pszValueName, const BYTE* pDefault, DWORD cbDefault, BYTE* pBuf,

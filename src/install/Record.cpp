@@ -2,38 +2,23 @@
 // Reads fall back to defaults and the 9999 sentinels; the results of writes are not looked at,
 // as a refused write leaves the old value and the run goes on.
 #include "install.h"
+#include "ProductList.h"
 #include "../support/support.h"
 
 #include <stdio.h>
 #include <string.h>
 
 static const char s_szEmpty[] = "";
-// The products that hold a reference but did not fit ProductList, in its bar format and bound.
-static const char s_szUnlisted[] = "UnlistedProducts";
-
-// TRUE when szProductName is a whole entry of pszList: the name between two bars, whatever case
-// the list was stored in.
-static BOOL IsListEntry(const char* pszList, const char* szProductName)
-{
-    char szList[MAX_PATH];
-    char szPattern[MAX_PATH + 2];
-    int n = _snprintf(szPattern, sizeof(szPattern), "|%s|", szProductName);
-    if (n < 0 || n >= (int)sizeof(szPattern))
-        return FALSE; // longer than any list we can read
-    lstrcpynA(szList, pszList, sizeof(szList));
-    MbsUpper(szList);
-    MbsUpper(szPattern);
-    return MbsStr(szList, szPattern) != NULL;
-}
 
 BOOL IsProductInList(const char* szProductName, BOOL* pbHaveProductList)
 {
     RegBaseKeyClass reg(HKEY_LOCAL_MACHINE);
-    reg.SetBasePath(REG_SCANENGINE);
-    char szList[MAX_PATH];
-    reg.GetString(s_szEmpty, s_szEmpty, "ProductList", s_szEmpty, szList, sizeof(szList));
-    WriteLog("Orvane: Check Name[%s] in [%s]\n", szProductName, szList);
-    if (szList[0] == '\0')
+    LIST_VALUE value;
+    const char* pszList;
+    ReadListValue(&reg, LIST_PRODUCTLIST, &value);
+    ListValueBoundText(&value, &pszList);
+    WriteLog("Orvane: Check Name[%s] in [%s]\n", szProductName, pszList);
+    if (pszList[0] == '\0')
     {
         WriteLog("Orvane: No ProductList in reg\n");
         *pbHaveProductList = 0;
@@ -41,18 +26,19 @@ BOOL IsProductInList(const char* szProductName, BOOL* pbHaveProductList)
     else
     {
         *pbHaveProductList = 1;
-        if (IsListEntry(szList, szProductName))
+        if (FindListEntry(pszList, szProductName))
             return 1;
     }
 
     // A product that ProductList had no room for holds its reference all the same; it is
     // recorded in a value of our own, which other products never read.
-    char szUnlisted[MAX_PATH];
-    reg.GetString(s_szEmpty, s_szEmpty, s_szUnlisted, s_szEmpty, szUnlisted, sizeof(szUnlisted));
-    if (szUnlisted[0] == '\0')
+    const char* pszUnlisted;
+    ReadListValue(&reg, LIST_UNLISTED, &value);
+    ListValueBoundText(&value, &pszUnlisted);
+    if (pszUnlisted[0] == '\0')
         return 0;
-    WriteLog("Orvane: Check Name[%s] in UnlistedProducts[%s]\n", szProductName, szUnlisted);
-    return IsListEntry(szUnlisted, szProductName);
+    WriteLog("Orvane: Check Name[%s] in UnlistedProducts[%s]\n", szProductName, pszUnlisted);
+    return FindListEntry(pszUnlisted, szProductName);
 }
 
 void DetectFormerInstall(RUN_STATE* pRun)
@@ -90,8 +76,12 @@ void ReadFormerRecord(RUN_STATE* pRun)
     g_dwEngIDs |= dwFormer;
     WriteLog("Orvane: dwEngID [%d]\n", (int)g_dwEngIDs);
 
-    pReg->GetString(s_szEmpty, s_szEmpty, "ProductList", s_szEmpty, pRun->szProductList,
-                    sizeof(pRun->szProductList));
+    // Read as the membership test reads it, whatever string type it was stored as.
+    LIST_VALUE value;
+    const char* pszList;
+    ReadListValue(pReg, LIST_PRODUCTLIST, &value);
+    ListValueBoundText(&value, &pszList);
+    lstrcpynA(pRun->szProductList, pszList, sizeof(pRun->szProductList));
     if (pRun->szProductList[0] != '\0')
         WriteLog("Orvane: Product list from reg [%s]\n", pRun->szProductList);
     else
@@ -110,55 +100,29 @@ void WriteDirectoryValue(RUN_STATE* pRun, const char* pszValueName, const char* 
     pRun->pReg->SetString(s_szEmpty, s_szEmpty, pszValueName, pszDir);
 }
 
-// pszStored with the name and one bar appended, or a fresh |NAME| when it is empty, into szOut
-// (MAX_PATH). FALSE when the result would pass the 259 characters every reader takes.
-static BOOL AppendListEntry(char* szOut, const char* pszStored, const char* szProductName)
-{
-    int n = pszStored[0] != '\0' ? _snprintf(szOut, MAX_PATH, "%s%s|", pszStored, szProductName)
-                                 : _snprintf(szOut, MAX_PATH, "|%s|", szProductName);
-    if (n < 0 || n >= MAX_PATH)
-        return FALSE;
-    szOut[n] = '\0';
-    return TRUE;
-}
-
-// TRUE when ProductList is stored as an expandable or multi-string text instead of REG_SZ.
-static BOOL IsListStoredAsOtherText()
-{
-    HKEY hKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, REG_SCANENGINE, 0, KEY_QUERY_VALUE | PELMORA_KEY_VIEW,
-                      &hKey) != ERROR_SUCCESS)
-        return FALSE;
-    DWORD dwType = REG_NONE;
-    LONG lResult = RegQueryValueExA(hKey, "ProductList", NULL, &dwType, NULL, NULL);
-    RegCloseKey(hKey);
-    return lResult == ERROR_SUCCESS && (dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ);
-}
-
 // The list after adding this product: the stored text with the name and one bar appended, or a
 // fresh |NAME| when there is none. FALSE, with the reason logged, when the result would not fit
 // what every product reads back (259 characters; cutting it would drop other products' entries),
-// or when a stored list is there but too long to have been read or not a string (a fresh list
-// over it would lose the products it names).
+// or when a stored list is there but too long to have been read, or stored as an expandable or
+// multi-string text, which the update leaves as it is (a fresh list over it would lose the
+// products it names; a REG_SZ in its place would change what its writer reads back).
 static BOOL FormNewProductList(RUN_STATE* pRun, char* szNewList)
 {
-    if (!pRun->bHaveProductList)
+    LIST_VALUE value;
+    const char* pszStored;
+    ReadListValue(pRun->pReg, LIST_PRODUCTLIST, &value);
+    if (ListValueBoundText(&value, &pszStored) == ERROR_MORE_DATA)
     {
-        char szProbe[MAX_PATH];
-        LONG lProbe = pRun->pReg->GetString(s_szEmpty, s_szEmpty, "ProductList", s_szEmpty, szProbe,
-                                            sizeof(szProbe));
-        if (lProbe == ERROR_MORE_DATA)
-        {
-            WriteLog("Orvane: ProductList in reg is longer than %d characters, left as it is\n",
-                     MAX_PATH - 1);
-            return FALSE;
-        }
-        // A number names no product and is replaced.
-        if (lProbe == ERROR_INVALID_DATATYPE && IsListStoredAsOtherText())
-        {
-            WriteLog("Orvane: ProductList in reg is not a string, left as it is\n");
-            return FALSE;
-        }
+        WriteLog("Orvane: ProductList in reg is longer than %d characters, left as it is\n",
+                 MAX_PATH - 1);
+        return FALSE;
+    }
+    // A number names no product and is replaced.
+    if (value.lRead == ERROR_SUCCESS &&
+        (value.dwType == REG_EXPAND_SZ || value.dwType == REG_MULTI_SZ))
+    {
+        WriteLog("Orvane: ProductList in reg is not a string, left as it is\n");
+        return FALSE;
     }
     if (!AppendListEntry(szNewList, pRun->bHaveProductList ? pRun->szProductList : s_szEmpty,
                          pRun->szProductName))
@@ -195,8 +159,14 @@ static void FormNewRecord(RUN_STATE* pRun, NEW_RECORD* pNew)
         return;
 
     pNew->nPlace = RECORD_NOWHERE;
-    LONG lResult = pRun->pReg->GetString(s_szEmpty, s_szEmpty, s_szUnlisted, s_szEmpty,
-                                         pNew->szUnlisted, sizeof(pNew->szUnlisted));
+    LIST_VALUE value;
+    const char* pszUnlisted;
+    ReadListValue(pRun->pReg, LIST_UNLISTED, &value);
+    LONG lResult = ListValueBoundText(&value, &pszUnlisted);
+    // Our own value is written as REG_SZ only.
+    if (lResult == ERROR_SUCCESS && value.dwType != REG_SZ)
+        lResult = ERROR_INVALID_DATATYPE;
+    lstrcpynA(pNew->szUnlisted, pszUnlisted, sizeof(pNew->szUnlisted));
     if (lResult != ERROR_SUCCESS && lResult != ERROR_FILE_NOT_FOUND)
     {
         // Not written by us as it stands; a fresh value over it could drop counted products.
@@ -219,9 +189,9 @@ static void FormNewRecord(RUN_STATE* pRun, NEW_RECORD* pNew)
 static void WriteNewRecord(RUN_STATE* pRun, const NEW_RECORD* pNew)
 {
     if (pNew->nPlace == RECORD_IN_LIST)
-        pRun->pReg->SetString(s_szEmpty, s_szEmpty, "ProductList", pNew->szText);
+        pRun->pReg->SetString(s_szEmpty, s_szEmpty, LIST_PRODUCTLIST, pNew->szText);
     else if (pNew->nPlace == RECORD_UNLISTED)
-        pRun->pReg->SetString(s_szEmpty, s_szEmpty, s_szUnlisted, pNew->szText);
+        pRun->pReg->SetString(s_szEmpty, s_szEmpty, LIST_UNLISTED, pNew->szText);
 }
 
 // Raises ReferenceCount by one over the count found at the start of the update.
@@ -252,13 +222,13 @@ void WriteFirstInstallRecord(RUN_STATE* pRun)
     else
     {
         MbsUpper(szList);
-        pReg->SetString(s_szEmpty, s_szEmpty, "ProductList", szList);
+        pReg->SetString(s_szEmpty, s_szEmpty, LIST_PRODUCTLIST, szList);
     }
     // The count starts again at 1: products recorded beside an earlier list hold no reference
     // in it, and left there they would never be counted again.
-    if (pReg->ValueExists(s_szEmpty, s_szUnlisted, NULL))
+    if (pReg->ValueExists(s_szEmpty, LIST_UNLISTED, NULL))
     {
-        pReg->DeleteValue(REG_SCANENGINE, s_szUnlisted);
+        pReg->DeleteValue(REG_SCANENGINE, LIST_UNLISTED);
         WriteLog("Orvane: UnlistedProducts of an earlier installation removed\n");
     }
     pReg->SetDWORD(s_szEmpty, s_szEmpty, "Timeout", RECORD_TIMEOUT);

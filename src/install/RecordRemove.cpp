@@ -3,6 +3,7 @@
 // No write of the registry is a transaction, so every step is ordered so that a removal stopped
 // between any two of them is finished exactly by the next run, whichever product starts it.
 #include "install.h"
+#include "ProductList.h"
 #include "../support/support.h"
 
 #include <stdio.h>
@@ -13,154 +14,46 @@ static const char s_szEmpty[] = "";
 // Pelmora's own value, present only while a release is under way: the product being released
 // and, after a colon (never part of a name), the count it leaves; no colon when the count stays.
 static const char s_szReleasing[] = "ReleasingProduct";
-static const char* const s_apszLists[] = {"ProductList", "UnlistedProducts"};
+static const char* const s_apszLists[] = {LIST_PRODUCTLIST, LIST_UNLISTED};
 
-// The longest list value a release edits; ProductList is bound to 259 characters by every reader.
-#define LIST_VALUE_SIZE 1024
-
-struct LIST_VALUE
+// Reads a list value as stored, whatever its type. FALSE, logged, when it is there but cannot be
+// read, too long to edit among other reasons: it is then left as it is.
+static BOOL ReadListForRelease(RUN_STATE* pRun, const char* pszName, LIST_VALUE* pValue)
 {
-    BOOL bPresent;
-    DWORD dwType;
-    DWORD cb;                     // the stored bytes
-    BYTE ab[LIST_VALUE_SIZE + 2]; // room for two NULs after them, so the text always ends
-};
-
-static HKEY OpenScanEngineKey(REGSAM sam)
-{
-    HKEY hKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, REG_SCANENGINE, 0, sam | PELMORA_KEY_VIEW, &hKey) !=
-        ERROR_SUCCESS)
-        return NULL;
-    return hKey;
-}
-
-// Reads a list value as stored, whatever its type. FALSE when it is there but too long to edit.
-static BOOL ReadListValue(const char* pszName, LIST_VALUE* pValue)
-{
-    ZeroMemory(pValue, sizeof(*pValue));
-    HKEY hKey = OpenScanEngineKey(KEY_QUERY_VALUE);
-    if (!hKey)
+    LONG lResult = ReadListValue(pRun->pReg, pszName, pValue);
+    if (lResult == ERROR_SUCCESS || lResult == ERROR_FILE_NOT_FOUND)
         return TRUE;
-    DWORD cb = LIST_VALUE_SIZE;
-    LONG lResult = RegQueryValueExA(hKey, pszName, NULL, &pValue->dwType, pValue->ab, &cb);
-    RegCloseKey(hKey);
-    if (lResult == ERROR_FILE_NOT_FOUND)
-        return TRUE;
-    pValue->bPresent = TRUE;
-    if (lResult != ERROR_SUCCESS)
-    {
-        WriteLog("Orvane: %s in reg can't be read [%d], left as it is\n", pszName, (int)lResult);
-        return FALSE;
-    }
-    pValue->cb = cb;
-    return TRUE;
-}
-
-// The text a list value holds: up to its first NUL, for the string types only. A number or binary
-// data names no product.
-static const char* ListText(const LIST_VALUE* pValue)
-{
-    if (!pValue->bPresent || (pValue->dwType != REG_SZ && pValue->dwType != REG_EXPAND_SZ &&
-                              pValue->dwType != REG_MULTI_SZ))
-        return s_szEmpty;
-    return (const char*)pValue->ab;
-}
-
-// TRUE when the text names a product: anything but bars.
-static BOOL ListNamesProduct(const char* pszText)
-{
-    for (; *pszText; pszText++)
-    {
-        if (*pszText != '|')
-            return TRUE;
-    }
+    WriteLog("Orvane: %s in reg can't be read [%d], left as it is\n", pszName, (int)lResult);
     return FALSE;
-}
-
-// Takes every whole entry of szProductName ("NAME|" after a bar, any case) out of the value's text,
-// every other byte kept. TRUE when something was taken out.
-static BOOL TakeEntryOut(LIST_VALUE* pValue, const char* szProductName)
-{
-    if (ListText(pValue) == s_szEmpty)
-        return FALSE;
-    char* pszText = (char*)pValue->ab;
-    char szPattern[MAX_PATH + 2];
-    int n = _snprintf(szPattern, sizeof(szPattern), "|%s|", szProductName);
-    if (n < 0 || n >= (int)sizeof(szPattern))
-        return FALSE;
-    MbsUpper(szPattern);
-    BOOL bTaken = FALSE;
-    for (;;)
-    {
-        char szUpper[LIST_VALUE_SIZE + 1];
-        lstrcpynA(szUpper, pszText, sizeof(szUpper));
-        MbsUpper(szUpper);
-        const char* pszAt = MbsStr(szUpper, szPattern);
-        if (!pszAt)
-            break;
-        // Upper-casing keeps every length, so the place is the same in the stored text. The
-        // leading bar stays: it closes the entry before.
-        char* pszCut = pszText + (pszAt - szUpper) + 1;
-        size_t cchCut = (size_t)n - 1;
-        size_t cbTail = pValue->cb - (size_t)(pszCut + cchCut - pszText);
-        memmove(pszCut, pszCut + cchCut, cbTail);
-        pValue->cb -= (DWORD)cchCut;
-        ZeroMemory(pValue->ab + pValue->cb, sizeof(pValue->ab) - pValue->cb);
-        bTaken = TRUE;
-    }
-    // Nothing but bars left: the list holds no product and is written empty.
-    if (bTaken && !ListNamesProduct(pszText) && strlen(pszText) + 1 >= pValue->cb)
-    {
-        pValue->ab[0] = '\0';
-        pValue->cb = pValue->dwType == REG_MULTI_SZ ? 2 : 1;
-        pValue->ab[1] = '\0';
-    }
-    return bTaken;
-}
-
-static void WriteListValue(const char* pszName, const LIST_VALUE* pValue)
-{
-    HKEY hKey = OpenScanEngineKey(KEY_SET_VALUE);
-    if (!hKey)
-        return;
-    RegSetValueExA(hKey, pszName, 0, pValue->dwType, pValue->ab, pValue->cb);
-    RegCloseKey(hKey);
 }
 
 // TRUE when either list holds szProductName as a whole entry, in any case, whatever the value's
 // string type.
-static BOOL IsProductListed(const char* szProductName)
+static BOOL IsProductListed(RUN_STATE* pRun, const char* szProductName)
 {
-    char szPattern[MAX_PATH + 2];
-    int n = _snprintf(szPattern, sizeof(szPattern), "|%s|", szProductName);
-    if (n < 0 || n >= (int)sizeof(szPattern))
-        return FALSE;
-    MbsUpper(szPattern);
     for (const char* pszList : s_apszLists)
     {
         static LIST_VALUE s_Value;
-        ReadListValue(pszList, &s_Value);
-        char szUpper[LIST_VALUE_SIZE + 1];
-        lstrcpynA(szUpper, ListText(&s_Value), sizeof(szUpper));
-        WriteLog("Orvane: Check Name[%s] in %s[%s]\n", szProductName, pszList, szUpper);
-        MbsUpper(szUpper);
-        if (MbsStr(szUpper, szPattern))
+        ReadListForRelease(pRun, pszList, &s_Value);
+        const char* pszText = ListValueText(&s_Value);
+        WriteLog("Orvane: Check Name[%s] in %s[%s]\n", szProductName, pszList, pszText);
+        if (FindListEntry(pszText, szProductName))
             return TRUE;
     }
     return FALSE;
 }
 
 // Takes the product out of both lists, each written only when it changed.
-static BOOL TakeOutOfLists(const char* szProductName)
+static BOOL TakeOutOfLists(RUN_STATE* pRun, const char* szProductName)
 {
     BOOL bTaken = FALSE;
     for (const char* pszList : s_apszLists)
     {
         static LIST_VALUE s_Value;
-        if (ReadListValue(pszList, &s_Value) && TakeEntryOut(&s_Value, szProductName))
+        if (ReadListForRelease(pRun, pszList, &s_Value) &&
+            TakeListEntryOut(&s_Value, szProductName))
         {
-            WriteListValue(pszList, &s_Value);
+            WriteListValue(pRun->pReg, pszList, &s_Value);
             WriteLog("Orvane: Remove ProdName[%s] from %s\n", szProductName, pszList);
             bTaken = TRUE;
         }
@@ -196,7 +89,7 @@ void FinishStoppedRelease(RUN_STATE* pRun)
         pReg->SetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", dwCount);
         WriteLog("Orvane: set ref count to [%d]\n", (int)dwCount);
     }
-    TakeOutOfLists(szMark);
+    TakeOutOfLists(pRun, szMark);
     pReg->DeleteValue(REG_SCANENGINE, s_szReleasing);
 }
 
@@ -211,7 +104,7 @@ BOOL ReleaseProduct(RUN_STATE* pRun)
     else
         WriteLog("Orvane: Current ReferenceCount is [(%d)]\n", (int)pRun->dwRefCount);
 
-    if (!IsProductListed(pRun->szProductName))
+    if (!IsProductListed(pRun, pRun->szProductName))
     {
         WriteLog("Orvane: ProdName[%s] not registered, nothing to release\n", pRun->szProductName);
         return FALSE;
@@ -242,7 +135,7 @@ BOOL ReleaseProduct(RUN_STATE* pRun)
         WriteLog("Orvane: set ref count to [%d]\n", (int)dwNew);
         pRun->dwRefCount = dwNew;
     }
-    TakeOutOfLists(pRun->szProductName);
+    TakeOutOfLists(pRun, pRun->szProductName);
     pReg->DeleteValue(REG_SCANENGINE, s_szReleasing);
     return TRUE;
 }
@@ -254,7 +147,8 @@ BOOL IsLastReferenceGone(RUN_STATE* pRun)
     for (const char* pszList : s_apszLists)
     {
         static LIST_VALUE s_Value;
-        if (!ReadListValue(pszList, &s_Value) || ListNamesProduct(ListText(&s_Value)))
+        if (!ReadListForRelease(pRun, pszList, &s_Value) ||
+            ListNamesProduct(ListValueText(&s_Value)))
             return FALSE;
     }
     return TRUE;

@@ -409,6 +409,40 @@ TEST_F(RemoveFlow, FaultsTakeOnlyWhatIsOurs)
     EXPECT_FALSE(KeyExists("SOFTWARE\\Quillmark"));
 }
 
+// A list that another product's setup or an administrator rewrote as an expandable string: the
+// update finds the product in it as the removal does, so the count neither drifts up on the
+// update nor stays behind after the last removal.
+TEST_F(RemoveFlow, ListRewrittenAsExpandableStringKeepsTheCountThroughUpdateAndRemoval)
+{
+    REQUIRE_WINE();
+    ResetFor("winxp");
+    auto ExpectRecord = [](DWORD dwCount, const std::string& strList)
+    {
+        EXPECT_EQ(dwCount, RecDword("ReferenceCount"));
+        DWORD dwType = REG_NONE;
+        std::string strValue;
+        ASSERT_TRUE(harness::ReadMachineValue(s_szKey, "ProductList", &dwType, &strValue));
+        EXPECT_EQ((DWORD)REG_EXPAND_SZ, dwType);
+        EXPECT_EQ(strList, strValue);
+        EXPECT_FALSE(harness::ReadMachineValue(s_szKey, "UnlistedProducts", &dwType, &strValue))
+            << strValue;
+    };
+    ASSERT_EQ(0u, Run("/PROD:A /PATH:" + m_strEng));
+    harness::SetMachineValue(s_szKey, "ProductList", REG_EXPAND_SZ, "|A|", 4);
+    ExpectRecord(1, std::string("|A|\0", 4));
+
+    EXPECT_EQ(0u, Run("/PROD:A"));
+    EXPECT_TRUE(HasMessage(LastRunMessages(), "Orvane: ProductName[A] found, keep ref count as "
+                                              "[1]\n"));
+    ExpectRecord(1, std::string("|A|\0", 4));
+
+    EXPECT_EQ(0u, Run("/REMOVE /PROD:A"));
+    EXPECT_EQ(s_szRemoved, LastLine());
+    EXPECT_FALSE(KeyExists("SOFTWARE\\Quillmark"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(m_strEng.c_str()))
+        << "the engine directory is gone";
+}
+
 // The arguments of the mode: /PROD: required, no engine switch, no /PATH:, the manifest present.
 TEST_F(RemoveFlow, ArgumentsItRefuses)
 {

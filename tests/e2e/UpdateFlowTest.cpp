@@ -182,7 +182,7 @@ TEST_F(UpdateFlow, ProductThatCannotBeListedRaisesTheCountOnce)
          6,
          strExpand,
          "|EPS|",
-         {"Orvane: No ProductList in reg\n",
+         {"Orvane: Check Name[EPS] in [|DELTA|]\n",
           "Orvane: ProductList in reg is not a string, left as it is\n",
           "Orvane: set ref count to [6]\n", "Orvane: Add ProdName[EPS] to UnlistedProducts[]\n"}},
         {"list that takes the name exactly",

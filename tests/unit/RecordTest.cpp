@@ -367,6 +367,47 @@ TEST_F(Record, MembershipNeedsWholeEntriesBetweenBars)
     EXPECT_EQ("dword:2", Stored("ReferenceCount"));
 }
 
+// A list stored as another string type is read as the text it holds, on the update and the r80
+// path alike: a listed product is found there and nothing is written.
+TEST_F(Record, ListedProductIsFoundInAListOfAnyStringType)
+{
+    const std::string strExpand("|A|B|\0", 6);
+    const std::string strMulti("|A|B|\0|C|\0\0", 10);
+    for (bool bR80 : {false, true})
+        for (const std::string* pstrList : {&strExpand, &strMulti})
+        {
+            DWORD dwType = pstrList == &strExpand ? REG_EXPAND_SZ : REG_MULTI_SZ;
+            SCOPED_TRACE(std::to_string(dwType) + (bR80 ? " r80" : ""));
+            Restart();
+            RawSet(s_szKey, "ProductList", dwType, pstrList->data(), (DWORD)pstrList->size());
+            SetDword("ReferenceCount", 2);
+            SetDword("Timeout", 60);
+            Product("b");
+            ReadFormerRecord(m_pRun);
+            ReadUpdateStart(m_pRun);
+            if (bR80)
+                RegisterProductOnR80(m_pRun);
+            else
+                RegisterProductOnUpdate(m_pRun);
+            EXPECT_EQ("type" + std::to_string(dwType), Stored("ProductList"));
+            HKEY hKey;
+            ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, s_szKey, 0,
+                                                   KEY_READ | KEY_WOW64_32KEY, &hKey));
+            char ab[32];
+            DWORD cb = sizeof(ab);
+            EXPECT_EQ(ERROR_SUCCESS,
+                      RegQueryValueExA(hKey, "ProductList", NULL, NULL, (BYTE*)ab, &cb));
+            RegCloseKey(hKey);
+            EXPECT_EQ(*pstrList, std::string(ab, cb));
+            EXPECT_EQ("dword:2", Stored("ReferenceCount"));
+            EXPECT_EQ("absent", Stored("UnlistedProducts"));
+            std::vector<std::string> msgs = LastRunMessages();
+            EXPECT_TRUE(HasMessage(msgs, "Orvane: Product list from reg [|A|B|]\n"));
+            EXPECT_TRUE(HasMessage(msgs, "Orvane: Check Name[b] in [|A|B|]\n"));
+            EXPECT_EQ(-1, harness::FindPrefix(msgs, "Orvane: set ref count"));
+        }
+}
+
 TEST_F(Record, ListThatWouldPassItsLimitStaysIntact)
 {
     // 257 characters stored; "|B|" would fit at 259 only for a one-letter name.

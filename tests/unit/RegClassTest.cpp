@@ -164,6 +164,57 @@ TEST_F(RegClassTest, GetStringResultsAndDefaultFill)
     EXPECT_EQ(std::string(16, '\0'), std::string(szBuf, 16));
 }
 
+// QueryValue keeps what is stored: type and bytes, no default filled in.
+TEST_F(RegClassTest, QueryValueKeepsTypeAndBytes)
+{
+    RawSetString(s_szScratch, "expand", "|A|", REG_EXPAND_SZ);
+    RawSet(s_szScratch, "bin", REG_BINARY, "ABCD", 4);
+    RawSetDword(s_szScratch, "dw", 7);
+    RawSetString(s_szScratch, "long", "0123456789");
+
+    RegBaseKeyClass reg(HKEY_LOCAL_MACHINE);
+    reg.SetBasePath(s_szScratch);
+    struct Case
+    {
+        const char* pszKey;
+        const char* pszValue;
+        LONG lExpected;
+        DWORD dwType;
+        DWORD cbAfter;
+        std::string strBytes; // the buffer's first cbAfter bytes on success
+    };
+    const Case cases[] = {
+        {"", "expand", ERROR_SUCCESS, REG_EXPAND_SZ, 4, std::string("|A|\0", 4)},
+        {"", "bin", ERROR_SUCCESS, REG_BINARY, 4, "ABCD"},
+        {"", "dw", ERROR_SUCCESS, REG_DWORD, 4, std::string("\x07\0\0\0", 4)},
+        {"", "long", ERROR_MORE_DATA, REG_SZ, 11, ""},
+        {"", "missing", ERROR_FILE_NOT_FOUND, 0, 0, ""},
+        {"nokey", "expand", ERROR_FILE_NOT_FOUND, 0, 0, ""},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(std::string(c.pszKey) + "\\" + c.pszValue);
+        char ab[8];
+        memset(ab, s_szFill, sizeof(ab));
+        DWORD dwType = 0xDEADBEEF;
+        DWORD cb = sizeof(ab);
+        EXPECT_EQ(c.lExpected, reg.QueryValue(c.pszKey, "", c.pszValue, &dwType, (BYTE*)ab, &cb));
+        if (c.lExpected == ERROR_FILE_NOT_FOUND)
+            continue;
+        EXPECT_EQ(c.dwType, dwType);
+        EXPECT_EQ(c.cbAfter, cb);
+        if (c.lExpected == ERROR_SUCCESS)
+        {
+            EXPECT_EQ(c.strBytes, std::string(ab, cb));
+            EXPECT_EQ(s_szFill, ab[cb]) << "nothing written past the stored bytes";
+        }
+    }
+    DWORD dwType, cb = 4;
+    BYTE ab[4];
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, reg.QueryValue("", "", "dw", NULL, ab, &cb));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, reg.QueryValue("", "", "dw", &dwType, ab, NULL));
+}
+
 TEST_F(RegClassTest, WritesStoreTheirTypesAndCreateKeyChainsWithTheClass)
 {
     RegBaseKeyClass reg(HKEY_LOCAL_MACHINE);
