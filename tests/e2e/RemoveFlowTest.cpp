@@ -256,13 +256,19 @@ TEST_F(RemoveFlow, InstallBeforeTheRestartKeepsItsEngine)
                         ASSERT_TRUE(pScanner->IsHeld());
                     }
                     if (bUpdateStaged)
+                    {
                         ASSERT_EQ(2u, Run("/PROD:A", NewerOskaPackage("newpkg")));
+                    }
                     ASSERT_EQ(2u, Run("/REMOVE /PROD:A"));
                     if (bHeldAtInstall)
+                    {
                         EXPECT_EQ(0u, Run("/PROD:B /PATH:" + m_strEng));
+                    }
                 }
                 if (!bHeldAtInstall)
+                {
                     EXPECT_EQ(0u, Run("/PROD:B /PATH:" + m_strEng));
+                }
 
                 ASSERT_TRUE(harness::Restart());
                 EXPECT_EQ(ExpectedEngineFiles(3, Group()), DirNames(m_strEng));
