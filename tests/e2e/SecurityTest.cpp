@@ -236,26 +236,6 @@ TEST_F(Security, AHardLinkAtTheLogsPlaceIsLeftAloneAndTheRunLogsToAFileOfItsOwn)
         harness::HasMessage(LastRunMessages(), "Orvane: Install completes, not to reboot\n"));
 }
 
-// The rights the list of a directory grants Everyone, as SDDL; "" when it names Everyone not.
-std::string EveryoneRights(const std::string& strDir)
-{
-    char abSD[4096];
-    DWORD cb = 0;
-    if (!GetFileSecurityA(strDir.c_str(), DACL_SECURITY_INFORMATION, abSD, sizeof(abSD), &cb))
-        return "(unreadable)";
-    LPSTR psz = NULL;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(
-            abSD, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &psz, NULL))
-        return "(unconvertible)";
-    std::string strSddl = psz;
-    LocalFree(psz);
-    size_t posEnd = strSddl.find(";;;WD)");
-    if (posEnd == std::string::npos)
-        return "";
-    size_t posStart = strSddl.rfind(';', posEnd - 1);
-    return strSddl.substr(posStart + 1, posEnd - posStart - 1);
-}
-
 // An engine directory made beforehand that others may change (under Wine: one whose Unix mode
 // lets others write, which Wine shows as Everyone's right to write), holding a DLL someone
 // planted and, under an engine file's name, a second name of a file outside it: the run closes
@@ -267,12 +247,8 @@ TEST_F(Security, AnEngineDirectoryOthersMayChangeIsClosedAndALinkInItIsReplacedN
     const std::string strEng = harness::TestDir() + "\\Engine";
     const std::string strVictim = harness::TestDir() + "\\victim.dll";
     ASSERT_TRUE(CreateDirectoryA(strEng.c_str(), NULL));
-    PSECURITY_DESCRIPTOR pOpen = NULL;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &pOpen, NULL));
-    ASSERT_TRUE(SetFileSecurityA(strEng.c_str(), DACL_SECURITY_INFORMATION, pOpen));
-    LocalFree(pOpen);
-    ASSERT_EQ("0x1301ff", EveryoneRights(strEng));
+    ASSERT_TRUE(harness::OpenDirToEveryone(strEng));
+    ASSERT_EQ("0x1301ff", harness::EveryoneRights(strEng));
     ASSERT_TRUE(harness::WriteFileBytes(strEng + "\\planted.dll", "planted"));
     ASSERT_TRUE(harness::WriteFileBytes(strVictim, "the victim's"));
     ASSERT_TRUE(CreateHardLinkA((strEng + "\\Osk32dll.dll").c_str(), strVictim.c_str(), NULL));
@@ -294,7 +270,7 @@ TEST_F(Security, AnEngineDirectoryOthersMayChangeIsClosedAndALinkInItIsReplacedN
     EXPECT_EQ("the victim's", harness::ReadFileBytes(strVictim));
     EXPECT_TRUE(SameContent(strPackage + "\\Osk32dll.dll", strEng + "\\Osk32dll.dll"));
     // Wine maps the protected list onto the mode: others keep only Users' read and execute.
-    EXPECT_EQ("0x1200a9", EveryoneRights(strEng));
+    EXPECT_EQ("0x1200a9", harness::EveryoneRights(strEng));
     EXPECT_EQ(1u, RecDword("ReferenceCount"));
 }
 
@@ -310,11 +286,7 @@ TEST_F(Security, AnUpdateOverADirectoryOthersCouldChangeTakesNoFileAtItsWord)
     opts.strCurDir = strPackage;
     ASSERT_EQ(0u, harness::RunPelmora("/PROD:Quillpen /PATH:" + strEng, opts));
 
-    PSECURITY_DESCRIPTOR pOpen = NULL;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &pOpen, NULL));
-    ASSERT_TRUE(SetFileSecurityA(strEng.c_str(), DACL_SECURITY_INFORMATION, pOpen));
-    LocalFree(pOpen);
+    ASSERT_TRUE(harness::OpenDirToEveryone(strEng));
     const std::string strSig = strEng + "\\Osksig.dat";
     ASSERT_TRUE(harness::WriteFileBytes(strSig, "planted signatures"));
     HANDLE hSig =
@@ -334,7 +306,7 @@ TEST_F(Security, AnUpdateOverADirectoryOthersCouldChangeTakesNoFileAtItsWord)
                                         "] could be changed by others, access now limited to "
                                         "administrators\n"));
     EXPECT_TRUE(SameContent(strPackage + "\\Osksig.dat", strSig));
-    EXPECT_EQ("0x1200a9", EveryoneRights(strEng));
+    EXPECT_EQ("0x1200a9", harness::EveryoneRights(strEng));
 }
 
 } // namespace

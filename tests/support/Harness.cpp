@@ -1,6 +1,8 @@
 #include "Harness.h"
 #include "support/support.h"
 
+#include <sddl.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -97,6 +99,36 @@ std::string ReadFileBytes(const std::string& strPath, bool* pbExists)
         data.append(buf, n);
     fclose(f);
     return data;
+}
+
+bool OpenDirToEveryone(const std::string& strDir)
+{
+    PSECURITY_DESCRIPTOR pOpen = NULL;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                              &pOpen, NULL))
+        return false;
+    bool bSet = SetFileSecurityA(strDir.c_str(), DACL_SECURITY_INFORMATION, pOpen) != 0;
+    LocalFree(pOpen);
+    return bSet;
+}
+
+std::string EveryoneRights(const std::string& strDir)
+{
+    char abSD[4096];
+    DWORD cb = 0;
+    if (!GetFileSecurityA(strDir.c_str(), DACL_SECURITY_INFORMATION, abSD, sizeof(abSD), &cb))
+        return "(unreadable)";
+    LPSTR psz = NULL;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            abSD, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &psz, NULL))
+        return "(unconvertible)";
+    std::string strSddl = psz;
+    LocalFree(psz);
+    size_t posEnd = strSddl.find(";;;WD)");
+    if (posEnd == std::string::npos)
+        return "";
+    size_t posStart = strSddl.rfind(';', posEnd - 1);
+    return strSddl.substr(posStart + 1, posEnd - posStart - 1);
 }
 
 bool WriteFileBytes(const std::string& strPath, const std::string& strData)

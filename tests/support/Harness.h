@@ -35,6 +35,12 @@ std::string LogPath(); // MorSetup.log in TempDir()
 // Whole-file helpers. ReadFileBytes returns "" and *pbExists = false for a missing file.
 std::string ReadFileBytes(const std::string& strPath, bool* pbExists = nullptr);
 bool WriteFileBytes(const std::string& strPath, const std::string& strData);
+// Gives the directory a list that grants Everyone full control (under Wine: a Unix mode that lets
+// others write). False when the list could not be set.
+bool OpenDirToEveryone(const std::string& strDir);
+// The rights the list of a directory grants Everyone, as SDDL ("0x1301ff"); "" when it names
+// Everyone not.
+std::string EveryoneRights(const std::string& strDir);
 bool FileExists(const std::string& strPath);
 void DeleteTree(const std::string& strPath);
 

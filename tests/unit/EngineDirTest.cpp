@@ -352,26 +352,9 @@ TEST_F(EngineDir, DirectoryOthersMayChangeIsClosed)
 {
     const std::string strEng = harness::TestDir() + "\\Eng";
     ASSERT_TRUE(CreateDirectoryA(strEng.c_str(), NULL));
-    PSECURITY_DESCRIPTOR pOpen = NULL;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &pOpen, NULL));
-    ASSERT_TRUE(SetFileSecurityA(strEng.c_str(), DACL_SECURITY_INFORMATION, pOpen));
-    LocalFree(pOpen);
-    // The rights Wine's list grants Everyone, as SDDL.
-    auto everyoneRights = [&]()
-    {
-        char abSD[4096];
-        DWORD cb = 0;
-        EXPECT_TRUE(
-            GetFileSecurityA(strEng.c_str(), DACL_SECURITY_INFORMATION, abSD, sizeof(abSD), &cb));
-        std::string strSddl = secfake::ToSddl(abSD);
-        size_t posEnd = strSddl.find(";;;WD)");
-        if (posEnd == std::string::npos)
-            return std::string();
-        size_t posStart = strSddl.rfind(';', posEnd - 1);
-        return strSddl.substr(posStart + 1, posEnd - posStart - 1);
-    };
-    ASSERT_EQ("0x1301ff", everyoneRights()) << "Wine's list for a mode that lets others write";
+    ASSERT_TRUE(harness::OpenDirToEveryone(strEng));
+    ASSERT_EQ("0x1301ff", harness::EveryoneRights(strEng))
+        << "Wine's list for a mode that lets others write";
 
     secfake::Scope fakes;
     SeamOverrideGetVersionExA(secfake::FakeWindows10);
@@ -386,7 +369,7 @@ TEST_F(EngineDir, DirectoryOthersMayChangeIsClosed)
               secfake::Given());
     EXPECT_TRUE(g_bGuardEngineFiles);
     // Wine maps Users' read and execute onto the mode's bits for others.
-    EXPECT_EQ("0x1200a9", everyoneRights());
+    EXPECT_EQ("0x1200a9", harness::EveryoneRights(strEng));
 
     // Closed now: the next run finds nothing to do.
     pRun = Run("");
