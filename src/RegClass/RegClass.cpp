@@ -135,6 +135,130 @@ LONG RegClass::QueryValue(const char* pszKey, const char* pszSubKey, const char*
     return lResult;
 }
 
+LONG RegClass::ReadDWORD(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                         DWORD* pdwValue)
+{
+    if (!pdwValue)
+        return ERROR_INVALID_PARAMETER;
+    HKEY hKey;
+    LONG lResult = OpenForRead(pszKey, pszSubKey, &hKey);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    DWORD dwType = REG_NONE;
+    DWORD dwValue = 0;
+    DWORD cb = sizeof(dwValue);
+    lResult = RegQueryValueExA(hKey, pszValueName, NULL, &dwType, (BYTE*)&dwValue, &cb);
+    RegCloseKey(hKey);
+    if (lResult == ERROR_SUCCESS && (dwType != REG_DWORD || cb != sizeof(dwValue)))
+        lResult = ERROR_INVALID_DATATYPE;
+    if (lResult == ERROR_SUCCESS)
+        *pdwValue = dwValue;
+    return lResult;
+}
+
+LONG RegClass::ReadText(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                        char* pszBuf, DWORD cbBuf, DWORD* pdwType)
+{
+    if (!pszBuf || cbBuf == 0)
+        return ERROR_INVALID_PARAMETER;
+    DWORD dwType = REG_NONE;
+    // One byte is kept back for the NUL a value stored without one lacks.
+    DWORD cb = cbBuf - 1;
+    LONG lResult = QueryValue(pszKey, pszSubKey, pszValueName, &dwType, (BYTE*)pszBuf, &cb);
+    if (lResult == ERROR_SUCCESS && dwType != REG_SZ && dwType != REG_EXPAND_SZ)
+        lResult = ERROR_INVALID_DATATYPE;
+    if (lResult != ERROR_SUCCESS)
+    {
+        pszBuf[0] = '\0';
+        return lResult;
+    }
+    pszBuf[cb] = '\0';
+    if (pdwType)
+        *pdwType = dwType;
+    return ERROR_SUCCESS;
+}
+
+// Common body of the heap reads: asks for the size, then reads, again while the value grows
+// between the two questions.
+static LONG ReadAllocFromKey(HKEY hKey, const char* pszValueName, BOOL bWide, DWORD* pdwType,
+                             BYTE** ppData, DWORD* pcbData)
+{
+    WCHAR wszName[REG_KEYPATH_SIZE];
+    if (bWide && pszValueName &&
+        !MultiByteToWideChar(CP_ACP, 0, pszValueName, -1, wszName, REG_KEYPATH_SIZE))
+        return ERROR_INSUFFICIENT_BUFFER;
+    const WCHAR* pwszName = pszValueName ? wszName : NULL;
+    LONG lResult;
+    DWORD cb = 0;
+    for (int nTry = 0; nTry < 4; nTry++)
+    {
+        DWORD dwType = REG_NONE;
+        lResult = bWide ? RegQueryValueExW(hKey, pwszName, NULL, &dwType, NULL, &cb)
+                        : RegQueryValueExA(hKey, pszValueName, NULL, &dwType, NULL, &cb);
+        if (lResult != ERROR_SUCCESS)
+            return lResult;
+        if (cb > 0x7FFFFFF0)
+            return ERROR_NOT_ENOUGH_MEMORY;
+        BYTE* pData = (BYTE*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (SIZE_T)cb + 4);
+        if (!pData)
+            return ERROR_NOT_ENOUGH_MEMORY;
+        DWORD cbRead = cb;
+        lResult = bWide ? RegQueryValueExW(hKey, pwszName, NULL, &dwType, pData, &cbRead)
+                        : RegQueryValueExA(hKey, pszValueName, NULL, &dwType, pData, &cbRead);
+        if (lResult == ERROR_SUCCESS)
+        {
+            // The zero bytes behind the value were set by the allocation.
+            *pdwType = dwType;
+            *ppData = pData;
+            *pcbData = cbRead;
+            return ERROR_SUCCESS;
+        }
+        HeapFree(GetProcessHeap(), 0, pData);
+        if (lResult != ERROR_MORE_DATA)
+            return lResult;
+        cb = cbRead;
+    }
+    return lResult;
+}
+
+LONG RegClass::ReadValueAlloc(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                              DWORD* pdwType, BYTE** ppData, DWORD* pcbData)
+{
+    if (!pdwType || !ppData || !pcbData)
+        return ERROR_INVALID_PARAMETER;
+    *ppData = NULL;
+    *pcbData = 0;
+    HKEY hKey;
+    LONG lResult = OpenForRead(pszKey, pszSubKey, &hKey);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    lResult = ReadAllocFromKey(hKey, pszValueName, FALSE, pdwType, ppData, pcbData);
+    RegCloseKey(hKey);
+    return lResult;
+}
+
+LONG RegClass::ReadValueAllocW(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                               DWORD* pdwType, BYTE** ppData, DWORD* pcbData)
+{
+    if (!pdwType || !ppData || !pcbData)
+        return ERROR_INVALID_PARAMETER;
+    *ppData = NULL;
+    *pcbData = 0;
+    HKEY hKey;
+    LONG lResult = OpenForRead(pszKey, pszSubKey, &hKey);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    lResult = ReadAllocFromKey(hKey, pszValueName, TRUE, pdwType, ppData, pcbData);
+    RegCloseKey(hKey);
+    return lResult;
+}
+
+void RegClass::FreeValue(BYTE* pData)
+{
+    if (pData)
+        HeapFree(GetProcessHeap(), 0, pData);
+}
+
 DWORD RegClass::GetDWORD(const char* pszKey, const char* pszSubKey, const char* pszValueName,
                          DWORD dwDefault)
 {
@@ -238,6 +362,29 @@ LONG RegClass::SetValue(const char* pszKey, const char* pszSubKey, const char* p
     if (lResult != ERROR_SUCCESS)
         return lResult;
     lResult = RegSetValueExA(hKey, pszValueName, 0, dwType, pData, cbData);
+    RegCloseKey(hKey);
+    return lResult;
+}
+
+LONG RegClass::SetValueW(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                         DWORD dwType, const BYTE* pData, DWORD cbData)
+{
+    char szPath[REG_KEYPATH_SIZE];
+    LONG lResult = FormFullPath(pszKey, pszSubKey, szPath);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    WCHAR wszName[REG_KEYPATH_SIZE];
+    if (pszValueName &&
+        !MultiByteToWideChar(CP_ACP, 0, pszValueName, -1, wszName, REG_KEYPATH_SIZE))
+        return ERROR_INSUFFICIENT_BUFFER;
+    char szClass[] = REG_KEY_CLASS;
+    HKEY hKey;
+    DWORD dwDisposition;
+    lResult = RegCreateKeyExA(m_hKey, szPath, 0, szClass, REG_OPTION_NON_VOLATILE, s_samWrite, NULL,
+                              &hKey, &dwDisposition);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    lResult = RegSetValueExW(hKey, pszValueName ? wszName : NULL, 0, dwType, pData, cbData);
     RegCloseKey(hKey);
     return lResult;
 }

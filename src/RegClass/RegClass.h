@@ -63,6 +63,32 @@ class RegClass
     virtual LONG QueryValue(const char* pszKey, const char* pszSubKey, const char* pszValueName,
                             DWORD* pdwType, BYTE* pBuf, DWORD* pcbBuf);
 
+    // Reads a REG_DWORD into *pdwValue, which is left as it was on any failure: 0, 2 for a
+    // missing key or value, 1804 for a value of another type, 87 for a null output.
+    virtual LONG ReadDWORD(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                           DWORD* pdwValue);
+
+    // Reads a REG_SZ or REG_EXPAND_SZ value into pszBuf (cbBuf bytes), its type through pdwType
+    // when given. The buffer always ends with a NUL: it holds "" after any failure, including
+    // 234 for a string that does not fit with its NUL and 1804 for another type.
+    virtual LONG ReadText(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                          char* pszBuf, DWORD cbBuf, DWORD* pdwType);
+
+    // Reads the value as stored, whatever its size, into a buffer of the process heap that
+    // *ppData receives: the stored bytes (*pcbData of them) and then four zero bytes, so that
+    // narrow and UTF-16 text always ends however it was stored. The caller frees the buffer
+    // with FreeValue. On failure *ppData is NULL and *pcbData 0; a missing key or value is 2.
+    // The W form reads through the UTF-16 calls: string types come back as UTF-16.
+    virtual LONG ReadValueAlloc(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                                DWORD* pdwType, BYTE** ppData, DWORD* pcbData);
+    virtual LONG ReadValueAllocW(const char* pszKey, const char* pszSubKey,
+                                 const char* pszValueName, DWORD* pdwType, BYTE** ppData,
+                                 DWORD* pcbData);
+    static void FreeValue(BYTE* pData);
+    // SetValue through the UTF-16 calls: string data is UTF-16.
+    virtual LONG SetValueW(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                           DWORD dwType, const BYTE* pData, DWORD cbData);
+
     // REG_BINARY and REG_MULTI_SZ reads with the same default fill as GetString (the default is
     // cbDefault bytes and may be null).
     virtual LONG GetBinary(const char* pszKey, const char* pszSubKey, const char* pszValueName,

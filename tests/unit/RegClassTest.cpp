@@ -215,6 +215,81 @@ TEST_F(RegClassTest, QueryValueKeepsTypeAndBytes)
     EXPECT_EQ(ERROR_INVALID_PARAMETER, reg.QueryValue("", "", "dw", &dwType, ab, NULL));
 }
 
+// The reads that report every failure by its number and never hand back an unended string.
+TEST_F(RegClassTest, ReadsReturnTheErrorAndAlwaysEndTheText)
+{
+    RawSetDword(s_szScratch, "dw", 42);
+    RawSetString(s_szScratch, "sz", "value");
+    RawSetString(s_szScratch, "expand", "%TEMP%", REG_EXPAND_SZ);
+    RawSet(s_szScratch, "nonul", REG_SZ, "ABCDEFG", 7);
+    RawSet(s_szScratch, "bin", REG_BINARY, "\x01\x02\x03\x04", 4);
+    RawSetString(s_szScratch, "long", std::string(1000, 'L'));
+
+    RegBaseKeyClass reg(HKEY_LOCAL_MACHINE);
+    reg.SetBasePath(s_szScratch);
+    struct Case
+    {
+        const char* pszValue;
+        LONG lDword;
+        LONG lText;
+        const char* pszText; // what an 8-byte buffer holds
+    };
+    const Case cases[] = {
+        {"dw", ERROR_SUCCESS, ERROR_INVALID_DATATYPE, ""},
+        {"sz", ERROR_INVALID_DATATYPE, ERROR_SUCCESS, "value"},
+        {"expand", ERROR_INVALID_DATATYPE, ERROR_SUCCESS, "%TEMP%"},
+        {"nonul", ERROR_INVALID_DATATYPE, ERROR_SUCCESS, "ABCDEFG"},
+        {"bin", ERROR_INVALID_DATATYPE, ERROR_INVALID_DATATYPE, ""},
+        {"long", ERROR_INVALID_DATATYPE, ERROR_MORE_DATA, ""},
+        {"missing", ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND, ""},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.pszValue);
+        DWORD dw = 7;
+        EXPECT_EQ(c.lDword, reg.ReadDWORD("", "", c.pszValue, &dw));
+        EXPECT_EQ(c.lDword == ERROR_SUCCESS ? 42u : 7u, dw);
+        char szBuf[8];
+        memset(szBuf, s_szFill, sizeof(szBuf));
+        EXPECT_EQ(c.lText, reg.ReadText("", "", c.pszValue, szBuf, sizeof(szBuf), NULL));
+        EXPECT_STREQ(c.pszText, szBuf);
+
+        // The heap reads take any size and type and end what they hand back.
+        DWORD dwType = 0, cb = 0;
+        BYTE* pData = NULL;
+        LONG lAlloc = reg.ReadValueAlloc("", "", c.pszValue, &dwType, &pData, &cb);
+        EXPECT_EQ(strcmp(c.pszValue, "missing") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND, lAlloc);
+        std::string strStored;
+        DWORD dwStored = 0;
+        if (RawGet(s_szScratch, c.pszValue, &dwStored, &strStored))
+        {
+            ASSERT_NE(nullptr, pData);
+            EXPECT_EQ(dwStored, dwType);
+            EXPECT_EQ(strStored, std::string((const char*)pData, cb));
+            EXPECT_EQ(std::string(4, '\0'), std::string((const char*)pData + cb, 4));
+        }
+        else
+        {
+            EXPECT_EQ(nullptr, pData);
+            EXPECT_EQ(0u, cb);
+        }
+        RegClass::FreeValue(pData);
+    }
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, reg.ReadDWORD("", "", "dw", NULL));
+
+    // UTF-16 in and out: a character the ANSI code page lacks survives the round trip.
+    const WCHAR wszList[] = L"\\??\\C:\\\x0444.dll\0\0";
+    ASSERT_EQ(ERROR_SUCCESS,
+              reg.SetValueW("", "", "wide", REG_MULTI_SZ, (const BYTE*)wszList, sizeof(wszList)));
+    DWORD dwType = 0, cb = 0;
+    BYTE* pData = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, reg.ReadValueAllocW("", "", "wide", &dwType, &pData, &cb));
+    EXPECT_EQ((DWORD)REG_MULTI_SZ, dwType);
+    ASSERT_EQ(sizeof(wszList), cb);
+    EXPECT_EQ(0, memcmp(wszList, pData, cb));
+    RegClass::FreeValue(pData);
+}
+
 TEST_F(RegClassTest, WritesStoreTheirTypesAndCreateKeyChainsWithTheClass)
 {
     RegBaseKeyClass reg(HKEY_LOCAL_MACHINE);
