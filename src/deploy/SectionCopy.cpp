@@ -102,9 +102,10 @@ static void KeepFileFromRemoval(COPY_PASS* pPass, const char* pszPath)
 {
     if (!KeepFromRemoval(&pPass->view, pszPath))
         return;
-    // The pass's snapshot of the pending list still shows the deletion.
+    // The pass's snapshot of the pending list still shows the deletion; the view holds the list
+    // as the withdrawal left it.
     ReleaseRegBuf(&pPass->regBuf);
-    TakeRegBuf(&pPass->regBuf);
+    TakeRegBufOfView(&pPass->regBuf, &pPass->view);
 }
 
 // Stages one file of a signature pair: no existence or freshness test, no attribute reset, and a
@@ -378,7 +379,8 @@ void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot)
             MarkSection(szMarker);
     }
 
-    TakeRegBuf(&pass.regBuf);
+    // Nothing has changed the list since the view read it: the snapshot is made from that read.
+    TakeRegBufOfView(&pass.regBuf, &pass.view);
     WalkManifestSection(pszEngPath, nSection, CopyEntry, &pass);
     if (szMarker[0])
         UnmarkSection(szMarker);

@@ -31,6 +31,20 @@ static BOOL GetShortName(const char* pszLong, char* szShort, DWORD* pdwError)
     return TRUE;
 }
 
+// Every request names its file by the short form, upper case, so that the requests of one file
+// made by the copy pass, by a removal and by the pending view all carry one name.
+BOOL GetRequestName(const char* pszPath, char* szName, char* szGiven, DWORD* pdwError)
+{
+    if (szGiven)
+        szGiven[0] = '\0';
+    if (!GetShortName(pszPath, szName, pdwError))
+        return FALSE;
+    if (szGiven)
+        lstrcpynA(szGiven, szName, MAX_PATH);
+    MbsUpper(szName);
+    return TRUE;
+}
+
 static BOOL IsWinInitPlatform()
 {
     return g_dwOSType == OSID_W95 || g_dwOSType == OSID_W98 || g_dwOSType == OSID_WME;
@@ -131,19 +145,19 @@ static BOOL NameMissingTarget(const char* pszStaged, const char* pszTarget, char
 
 void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* pszRegBuf)
 {
-    char szFile[MAX_PATH];
-    char szEngFile[MAX_PATH];
+    char szFile[MAX_PATH], szGivenFile[MAX_PATH];
+    char szEngFile[MAX_PATH], szGivenEngFile[MAX_PATH];
     DWORD dwError;
 
-    BOOL bHaveFile = GetShortName(pszStaged, szFile, &dwError);
+    BOOL bHaveFile = GetRequestName(pszStaged, szFile, szGivenFile, &dwError);
     if (bHaveFile)
-        WriteLog("Orvane: GetShortPathName %s of szFile:%s \n", szFile, pszStaged);
+        WriteLog("Orvane: GetShortPathName %s of szFile:%s \n", szGivenFile, pszStaged);
     else
         WriteLog("Orvane: GetShortPathName szFile:%s fail: %d\n", pszStaged, (int)dwError);
 
-    BOOL bHaveEngFile = GetShortName(pszTarget, szEngFile, &dwError);
+    BOOL bHaveEngFile = GetRequestName(pszTarget, szEngFile, szGivenEngFile, &dwError);
     if (bHaveEngFile)
-        WriteLog("Orvane: GetShortPathName %s of szEngFile:%s \n", szEngFile, pszTarget);
+        WriteLog("Orvane: GetShortPathName %s of szEngFile:%s \n", szGivenEngFile, pszTarget);
     else
         WriteLog("Orvane: GetShortPathName szEngFile:%s fail: %d\n", pszTarget, (int)dwError);
 
@@ -158,10 +172,10 @@ void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* psz
         if (dwError != ERROR_FILE_NOT_FOUND || PathExists(pszTarget) ||
             !NameMissingTarget(pszStaged, pszTarget, szEngFile))
             return;
+        // Named by hand, as the request names every file.
+        MbsUpper(szEngFile);
     }
 
-    MbsUpper(szFile);
-    MbsUpper(szEngFile);
     if (pszRegBuf)
         MbsUpper(pszRegBuf);
 
@@ -178,20 +192,11 @@ void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* psz
     RemoveFileOnReboot(szFile, szEngFile);
 }
 
-// The short, upper-case name of the file pszPath, as requests name it; FALSE when it has none.
-static BOOL GetRequestName(const char* pszPath, char* szName)
-{
-    DWORD dwError;
-    if (!GetShortName(pszPath, szName, &dwError))
-        return FALSE;
-    MbsUpper(szName);
-    return TRUE;
-}
-
 BOOL WithdrawReplacement(const char* pszStaged)
 {
     char szName[MAX_PATH];
-    if (!GetRequestName(pszStaged, szName))
+    DWORD dwError;
+    if (!GetRequestName(pszStaged, szName, NULL, &dwError))
         return FALSE;
     if (IsWinInitPlatform())
         return WithdrawWinInitReplacement(szName);
