@@ -374,8 +374,7 @@ static BOOL DecideEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
     }
     if (!IsSourceNewer(pszAgainst, pEntry->szSource))
         return TRUE;
-    if ((g_dwOSType == OSID_NT351 || g_dwOSType == OSID_NT4 || g_dwOSType == OSID_W2K) &&
-        Is9xOnlyFile(pEntry->szName))
+    if (IsNtFamilyPlatform() && Is9xOnlyFile(pEntry->szName))
         return TRUE;
     WriteLog("Orvane: source file %s is the latest, copy the entire %s section \n",
              pEntry->szSource, GetSectionLabel(pDecision->nSection));
