@@ -211,7 +211,15 @@ static void FormatEntry(const char* pszOemPath, char* szEntry, size_t cchEntry)
     JoinParts(szEntry, cchEntry, apszParts, 2);
 }
 
-// AutoexecLineOwner with the lead-byte table already read.
+// Whose a line is (AutoexecText.h): the one recogniser of the engine's lines. pszOemPath NULL:
+// no line is this directory's. The lead-byte table must be read.
+enum
+{
+    AUTOEXEC_USER_LINE,
+    AUTOEXEC_ENGINE_LINE,      // an engine's line, not recognised as this directory's
+    AUTOEXEC_THIS_ENGINE_LINE, // the AVENGINE or scanner line of pszOemPath, as written
+};
+
 static int LineOwner(const char* pb, size_t cbLine, const char* pszOemPath)
 {
     if (pszOemPath)
@@ -228,12 +236,6 @@ static int LineOwner(const char* pb, size_t cbLine, const char* pszOemPath)
         LineHolds(pb, cbLine, s_szProbitName))
         return AUTOEXEC_ENGINE_LINE;
     return AUTOEXEC_USER_LINE;
-}
-
-int AutoexecLineOwner(const char* pbLine, size_t cbLine, const char* pszOemPath)
-{
-    ReadLeadBytes();
-    return LineOwner(pbLine, cbLine, pszOemPath);
 }
 
 // ---------------------------------------------------------------------------------------------

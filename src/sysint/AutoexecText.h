@@ -23,7 +23,8 @@
 // ---------------------------------------------------------------------------------------------
 // The engine's lines, all naming the engine directory by its OEM short path pszOemPath. Written
 // into szLine (cchLine bytes, cut and always terminated there) with pszEnd as the line end: CR LF
-// in the file, "\n" in the log, "" to compare a line's content.
+// in the file, "\n" in the log, "" to compare a line's content. pszOemPath is shorter than
+// MAX_PATH, here and in every edit below.
 
 enum
 {
@@ -35,28 +36,20 @@ enum
 void FormatAutoexecLine(int nLine, const char* pszOemPath, const char* pszEnd, char* szLine,
                         size_t cchLine);
 
-// Whose a line of the text is. The engine's lines of any install, this one's, a former one's or
-// another directory's, hold one of the texts "SET AVENGINE=", "SET AVENGINE =" or "PROBIT.EXE"
-// (with letter case, anywhere in the line, on a character boundary). Of those, the lines of this
-// engine directory are exactly (their line end taken off) the AVENGINE line or the scanner line
-// as FormatAutoexecLine makes them for pszOemPath (NULL: none is).
-enum
-{
-    AUTOEXEC_USER_LINE,
-    AUTOEXEC_ENGINE_LINE,      // an engine's line, not recognised as this directory's
-    AUTOEXEC_THIS_ENGINE_LINE, // the AVENGINE or scanner line of pszOemPath, as written
-};
-
-int AutoexecLineOwner(const char* pbLine, size_t cbLine, const char* pszOemPath);
+// The engine's lines of any install, this one's, a former one's or another directory's, hold one
+// of the texts "SET AVENGINE=", "SET AVENGINE =" or "PROBIT.EXE" (with letter case, anywhere in
+// the line, on a character boundary). Of those, the lines of this engine directory are exactly
+// (their line end taken off) the AVENGINE line or the scanner line as FormatAutoexecLine makes
+// them. The install takes out the former, the removal the latter only.
 
 // ---------------------------------------------------------------------------------------------
 // The edits. Each reads pbIn[0, cbIn) and writes the new content to pbOut, which must not
 // overlap it and has cbOutMax bytes; each returns the size of the new content, or
 // AUTOEXEC_NO_ROOM.
 
-// Takes every engine's line (AUTOEXEC_ENGINE_LINE and AUTOEXEC_THIS_ENGINE_LINE) out of the text,
-// closes an open last line with CR LF, and appends pszAppend (lines with CR LF, or NULL) in front
-// of the Ctrl-Z. Needs cbIn + 2 + strlen(pszAppend) bytes.
+// Takes every engine's line out of the text, closes an open last line with CR LF, and appends
+// pszAppend (lines with CR LF, or NULL) in front of the Ctrl-Z. Needs cbIn + 2 +
+// strlen(pszAppend) bytes.
 size_t StripAutoexecText(const char* pbIn, size_t cbIn, const char* pszAppend, char* pbOut,
                          size_t cbOutMax);
 
@@ -94,8 +87,8 @@ size_t AddAutoexecPathEntry(const char* pbIn, size_t cbIn, const char* pszOemPat
 // editor always has: nothing for an appended line or one that holds the directory.
 void LogAutoexecPathEdit(const char* pbIn, const AUTOEXEC_PATH_EDIT* pEdit, const char* pszOemPath);
 
-// Takes this engine directory's lines back out (AUTOEXEC_THIS_ENGINE_LINE only: a line of the
-// user's that merely holds an engine text or the directory stays), the whole entries ";<S>" of
+// Takes this engine directory's lines back out (only those: a line of the user's that merely
+// holds an engine text or the directory stays), the whole entries ";<S>" of
 // the first PATH line as RemovePathEntry recognises them (a line longer than
 // AUTOEXEC_PATH_LINE_MAX is kept as it is: the editor never added to one), or that line itself
 // where it is exactly "PATH=<S>". Logs each line and entry it takes. Needs cbIn bytes.
