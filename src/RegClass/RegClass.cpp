@@ -86,8 +86,7 @@ BOOL RegClass::ValueExists(const char* pszKey, const char* pszValueName, DWORD* 
             RegCloseKey(hKey);
         }
     }
-    // A caller that passes a word holding 0 has asked not to be told the reason.
-    if (pdwResult && *pdwResult != 0)
+    if (pdwResult)
         *pdwResult = (DWORD)lResult;
     return lResult == ERROR_SUCCESS;
 }
@@ -149,7 +148,8 @@ LONG RegClass::ReadDWORD(const char* pszKey, const char* pszSubKey, const char* 
     DWORD cb = sizeof(dwValue);
     lResult = RegQueryValueExA(hKey, pszValueName, NULL, &dwType, (BYTE*)&dwValue, &cb);
     RegCloseKey(hKey);
-    if (lResult == ERROR_SUCCESS && (dwType != REG_DWORD || cb != sizeof(dwValue)))
+    // A shorter REG_DWORD reads as its low bytes, as the value was always read.
+    if ((lResult == ERROR_SUCCESS || lResult == ERROR_MORE_DATA) && dwType != REG_DWORD)
         lResult = ERROR_INVALID_DATATYPE;
     if (lResult == ERROR_SUCCESS)
         *pdwValue = dwValue;
@@ -162,19 +162,22 @@ LONG RegClass::ReadText(const char* pszKey, const char* pszSubKey, const char* p
     if (!pszBuf || cbBuf == 0)
         return ERROR_INVALID_PARAMETER;
     DWORD dwType = REG_NONE;
-    // One byte is kept back for the NUL a value stored without one lacks.
-    DWORD cb = cbBuf - 1;
+    DWORD cb = cbBuf;
     LONG lResult = QueryValue(pszKey, pszSubKey, pszValueName, &dwType, (BYTE*)pszBuf, &cb);
-    if (lResult == ERROR_SUCCESS && dwType != REG_SZ && dwType != REG_EXPAND_SZ)
+    if (pdwType)
+        *pdwType = dwType;
+    if ((lResult == ERROR_SUCCESS || lResult == ERROR_MORE_DATA) && dwType != REG_SZ &&
+        dwType != REG_EXPAND_SZ)
         lResult = ERROR_INVALID_DATATYPE;
+    // A string may be stored without its NUL; one that fills the buffer then has no room for it.
+    if (lResult == ERROR_SUCCESS && cb >= cbBuf && pszBuf[cbBuf - 1] != '\0')
+        lResult = ERROR_MORE_DATA;
     if (lResult != ERROR_SUCCESS)
     {
         pszBuf[0] = '\0';
         return lResult;
     }
-    pszBuf[cb] = '\0';
-    if (pdwType)
-        *pdwType = dwType;
+    pszBuf[cb < cbBuf ? cb : cbBuf - 1] = '\0';
     return ERROR_SUCCESS;
 }
 
@@ -259,16 +262,6 @@ void RegClass::FreeValue(BYTE* pData)
         HeapFree(GetProcessHeap(), 0, pData);
 }
 
-DWORD RegClass::GetDWORD(const char* pszKey, const char* pszSubKey, const char* pszValueName,
-                         DWORD dwDefault)
-{
-    DWORD dwValue = 0;
-    DWORD cb = sizeof(dwValue);
-    GetTypedValue(REG_DWORD, pszKey, pszSubKey, pszValueName, (const BYTE*)&dwDefault,
-                  sizeof(dwDefault), (BYTE*)&dwValue, &cb);
-    return dwValue;
-}
-
 LONG RegClass::SetDWORD(const char* pszKey, const char* pszSubKey, const char* pszValueName,
                         DWORD dwValue)
 {
@@ -304,12 +297,6 @@ LONG RegClass::GetString(const char* pszKey, const char* pszSubKey, const char* 
     // A default as long as the buffer leaves no room for the zero fill to end it.
     pszBuf[cbBuf - 1] = '\0';
     return lResult;
-}
-
-LONG RegClass::ReadString(const char* pszKey, const char* pszSubKey, const char* pszValueName,
-                          const char* pszDefault, char* pszBuf, DWORD cbBuf)
-{
-    return GetString(pszKey, pszSubKey, pszValueName, pszDefault, pszBuf, cbBuf);
 }
 
 LONG RegClass::SetString(const char* pszKey, const char* pszSubKey, const char* pszValueName,
@@ -421,15 +408,13 @@ LONG RegClass::DeleteSubTree(HKEY hParent, const char* pszPath)
                                NULL, NULL, NULL, NULL);
     if (lResult != ERROR_SUCCESS)
     {
-        // The registry calls report through their result, not the thread's last error; passing
-        // that on keeps a failure from ever reading as 0 or 1.
         RegCloseKey(hKey);
         return lResult;
     }
     if (cSubKeys == 0)
     {
         RegCloseKey(hKey);
-        return DeleteOneKey(hParent, pszPath) == ERROR_SUCCESS ? 1 : 0;
+        return DeleteOneKey(hParent, pszPath);
     }
 
     size_t cchPath = strlen(pszPath);
@@ -461,7 +446,7 @@ LONG RegClass::DeleteSubTree(HKEY hParent, const char* pszPath)
                 _snprintf(pszChild, cchChild, "%s", pszName);
             pszChild[cchChild - 1] = '\0';
             lResult = DeleteSubTree(hParent, pszChild);
-            if (lResult != 0)
+            if (lResult == ERROR_SUCCESS)
                 continue;
             // A child key that could not be deleted: its parent cannot be either.
         }
@@ -472,22 +457,37 @@ LONG RegClass::DeleteSubTree(HKEY hParent, const char* pszPath)
     }
 
     RegCloseKey(hKey);
-    lResult = DeleteOneKey(hParent, pszPath) == ERROR_SUCCESS ? 1 : 0;
+    lResult = DeleteOneKey(hParent, pszPath);
     HeapFree(GetProcessHeap(), 0, pszName);
     HeapFree(GetProcessHeap(), 0, pszChild);
     return lResult;
 }
 
-LONG RegClass::DeleteValue(const char* pszKeyPath, const char* pszValueName)
+LONG RegClass::DeleteValue(const char* pszKey, const char* pszValueName)
 {
-    if (!pszKeyPath)
-        return ERROR_INVALID_PARAMETER;
+    char szPath[REG_KEYPATH_SIZE];
+    LONG lResult = BuildKeyPath(pszKey, szPath, sizeof(szPath));
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
     HKEY hKey;
-    LONG lResult = RegOpenKeyExA(m_hKey, pszKeyPath, 0, s_samAll, &hKey);
+    lResult = RegOpenKeyExA(m_hKey, szPath, 0, s_samAll, &hKey);
     if (lResult != ERROR_SUCCESS)
         return lResult;
     lResult = RegDeleteValueA(hKey, pszValueName);
     RegCloseKey(hKey);
+    return lResult;
+}
+
+LONG RegClass::CheckKey(const char* pszKey, const char* pszSubKey, REGSAM samWanted)
+{
+    char szPath[REG_KEYPATH_SIZE];
+    LONG lResult = FormFullPath(pszKey, pszSubKey, szPath);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    HKEY hKey;
+    lResult = RegOpenKeyExA(m_hKey, szPath, 0, samWanted | PELMORA_KEY_VIEW, &hKey);
+    if (lResult == ERROR_SUCCESS)
+        RegCloseKey(hKey);
     return lResult;
 }
 

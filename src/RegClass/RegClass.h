@@ -34,13 +34,10 @@ class RegClass
     // key does not fit with its NUL.
     virtual LONG BuildKeyPath(const char* pszKey, char* pszOut, DWORD cbOut);
 
-    // 1 when the value exists below BuildKeyPath(key), else 0. The lookup's error number is stored
-    // through pdwResult only when it is given and the word is not 0 on entry.
+    // 1 when the value exists below BuildKeyPath(key), else 0; the lookup's error number (0 when
+    // it exists) is stored through pdwResult when it is given.
     virtual BOOL ValueExists(const char* pszKey, const char* pszValueName, DWORD* pdwResult);
 
-    // The REG_DWORD value, or dwDefault on any failure (the error number is not returned).
-    virtual DWORD GetDWORD(const char* pszKey, const char* pszSubKey, const char* pszValueName,
-                           DWORD dwDefault);
     virtual LONG SetDWORD(const char* pszKey, const char* pszSubKey, const char* pszValueName,
                           DWORD dwValue);
 
@@ -49,9 +46,6 @@ class RegClass
     // copied over it, cut to the buffer. On success the buffer is always NUL-terminated.
     virtual LONG GetString(const char* pszKey, const char* pszSubKey, const char* pszValueName,
                            const char* pszDefault, char* pszBuf, DWORD cbBuf);
-    // Behaves exactly as GetString.
-    virtual LONG ReadString(const char* pszKey, const char* pszSubKey, const char* pszValueName,
-                            const char* pszDefault, char* pszBuf, DWORD cbBuf);
     // Writes a REG_SZ value with its NUL; a null string is written as "" (1 byte).
     virtual LONG SetString(const char* pszKey, const char* pszSubKey, const char* pszValueName,
                            const char* pszValue);
@@ -69,8 +63,9 @@ class RegClass
                            DWORD* pdwValue);
 
     // Reads a REG_SZ or REG_EXPAND_SZ value into pszBuf (cbBuf bytes), its type through pdwType
-    // when given. The buffer always ends with a NUL: it holds "" after any failure, including
-    // 234 for a string that does not fit with its NUL and 1804 for another type.
+    // when given (REG_NONE when the query failed). The buffer always ends with a NUL: it holds ""
+    // after any failure, including 234 for a string that does not fit with its NUL and 1804 for
+    // another type.
     virtual LONG ReadText(const char* pszKey, const char* pszSubKey, const char* pszValueName,
                           char* pszBuf, DWORD cbBuf, DWORD* pdwType);
 
@@ -100,13 +95,16 @@ class RegClass
     virtual LONG SetMultiString(const char* pszKey, const char* pszSubKey, const char* pszValueName,
                                 const BYTE* pData, DWORD cbData);
 
-    // Deletes pszName below BuildKeyPath(key) with all its subkeys. 1 when the tree is gone, 0
-    // when a key deletion failed, otherwise the error number of the step that failed.
+    // Deletes pszName below BuildKeyPath(key) with all its subkeys: 0 when the tree is gone, else
+    // the error number of the step that failed (a subkey that cannot go keeps its parents).
     virtual LONG DeleteKeyTree(const char* pszKey, const char* pszName);
 
-    // Deletes a value of the key at pszKeyPath relative to the root itself: the base path of a
-    // derived class does not apply here.
-    virtual LONG DeleteValue(const char* pszKeyPath, const char* pszValueName);
+    // Deletes a value of the key BuildKeyPath(key); a missing key or value is 2.
+    virtual LONG DeleteValue(const char* pszKey, const char* pszValueName);
+
+    // Opens the key of key and subKey with the rights samWanted (the registry view is added) and
+    // closes it again: 0 when the key is there and grants them, else the error number.
+    virtual LONG CheckKey(const char* pszKey, const char* pszSubKey, REGSAM samWanted);
 
     // RegQueryInfoKeyA on the key; the outputs are passed through in its order.
     virtual LONG QueryKeyInfo(const char* pszKey, const char* pszSubKey, char* pszClass,

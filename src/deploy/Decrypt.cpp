@@ -17,7 +17,7 @@ typedef BOOL(WINAPI* PFN_RemoveEncryption)(LPCSTR);
 void DecryptCopiedFile(const char* pszPath)
 {
     // 95, 98 and ME have no file-system encryption.
-    if (g_dwOSType == OSID_W95 || g_dwOSType == OSID_W98 || g_dwOSType == OSID_WME)
+    if (Is9xFamilyPlatform())
         return;
 
     DWORD dwAttr = g_pfnGetFileAttributesA(pszPath);

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "EntryName.h"
+
 // ---------------------------------------------------------------------------------------------
 // Freshness test.
 
@@ -73,14 +75,7 @@ struct MANIFEST_ENTRY
 // Called for each entry in manifest order; returning FALSE ends the walk.
 typedef BOOL (*PFN_MANIFEST_ENTRY)(const MANIFEST_ENTRY* pEntry, void* pContext);
 
-// TRUE when pszName stays inside the directory it is joined to: no drive or colon, no leading
-// separator, no component made of dots (and blanks) only, no device name (CON, NUL, COM1 ...,
-// with or without an extension) as a component.
-BOOL IsContainedFileName(const char* pszName);
-
-// Joins pszDir, a backslash (unless pszDir already ends in one) and pszName, then pszSuffix
-// (may be NULL), into szOut (MAX_PATH). Returns FALSE, with szOut empty, when it does not fit.
-BOOL JoinEntryPath(char* szOut, const char* pszDir, const char* pszName, const char* pszSuffix);
+// The entry names: IsContainedFileName, JoinEntryPath and IsPlainFileName (EntryName.h).
 
 // Walks the section nSection of the manifest: reads the package directory (the current
 // directory) and the key list, and calls pfn for every entry whose name is a contained file
@@ -121,10 +116,6 @@ typedef BOOL (*PFN_MANIFEST_EXAMINE)(const MANIFEST_EXAMINED* pExamined, void* p
 // Logs nothing; FALSE when the package directory cannot be read.
 BOOL ExamineManifestSection(const char* pszEngPath, int nSection, PFN_MANIFEST_EXAMINE pfn,
                             void* pContext);
-
-// TRUE when pszName is a plain file name: contained (IsContainedFileName), without a directory
-// part, and without characters that no file name may hold (control characters, < > " | ? *).
-BOOL IsPlainFileName(const char* pszName);
 
 // From KeepManifestSections(TRUE) to KeepManifestSections(FALSE) every walk of a section gets the
 // profile reader's answers that the section's first walk in that time received: a run reads the

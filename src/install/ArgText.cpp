@@ -26,6 +26,7 @@ const char* GetArgumentText(const char* pszCommandLine)
 
 static const char* const s_apszNoSilent[] = {"/NS", "/Ns", "/nS", "/ns"};
 static const char* const s_apszNoRef[] = {"/NR", "/Nr", "/nR", "/nr"};
+#define NO_SILENT_LEN 3
 
 struct ENGINE_SWITCH
 {
@@ -78,6 +79,17 @@ static char* SkipBlanks(char* p)
     while (*p == ' ')
         p++;
     return p;
+}
+
+const char* FindNoSilentSwitch(const char* pszText)
+{
+    for (const char* pszForm : s_apszNoSilent)
+    {
+        const char* p = MbsStr(pszText, pszForm);
+        if (p)
+            return p;
+    }
+    return NULL;
 }
 
 static void TrimTrailingBlanks(char* psz)
@@ -221,6 +233,13 @@ static int ParsePath(const char* pszRest, char* szPath)
 
 int ParseCmdLine(const char* pszCmdLine, char* szProductName, BOOL* pbAddRefCount, char* szPath)
 {
+    return ParseSwitchText(pszCmdLine, FindNoSilentSwitch(pszCmdLine), szProductName, pbAddRefCount,
+                           szPath);
+}
+
+int ParseSwitchText(const char* pszCmdLine, const char* pszNoSilent, char* szProductName,
+                    BOOL* pbAddRefCount, char* szPath)
+{
     char pszTempCmdLine[MAX_PATH];
     size_t cchForm;
 
@@ -245,11 +264,12 @@ int ParseCmdLine(const char* pszCmdLine, char* szProductName, BOOL* pbAddRefCoun
     MbsCopy(pszTempCmdLine, sizeof(pszTempCmdLine), pszCmdLine);
     char* pScan = SkipBlanks(pszTempCmdLine);
 
-    char* p = FindFirstForm(pScan, s_apszNoSilent, 4, &cchForm);
+    // The working copy holds the text byte for byte, so the switch sits at the same offset.
+    char* p = pszNoSilent ? pszTempCmdLine + (pszNoSilent - pszCmdLine) : NULL;
     if (p)
     {
         g_bSilent = 0;
-        RemoveChars(p, cchForm);
+        RemoveChars(p, NO_SILENT_LEN);
         WriteLog("Orvane: /NS -  pszTempCmdLine[%s]\n", pScan);
         pScan = SkipBlanks(pScan);
         if (*pScan == '\0')

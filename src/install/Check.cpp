@@ -274,6 +274,14 @@ static HANDLE GetReportOutput()
     return hOut;
 }
 
+int ParseCheckArguments(RUN_STATE* pRun)
+{
+    // Nothing else of the argument text counts but the non-silent switch.
+    WriteLog("Orvane: Agr: CHECK\n");
+    pRun->lpCmdLine[0] = '\0';
+    return 0;
+}
+
 int RunPackageCheck(RUN_STATE* pRun)
 {
     // Large (the remembered entries): off the stack.
@@ -314,6 +322,5 @@ int RunPackageCheck(RUN_STATE* pRun)
                                 pCheck->nWarnings, szLog);
     else
         ShowResultMessageFormat(pRun->hInstance, IDS_CHECK_CLEAN, pCheck->nWarnings, szLog);
-    LogEndBanner();
-    return pCheck->nErrors ? EXIT_CHECK_ERRORS : 0;
+    return pCheck->nErrors ? EXIT_CHECK_ERRORS : EXIT_OK;
 }

@@ -5,7 +5,9 @@
 
 #include <string.h>
 
-int RunConfigMode(const char* pszCfgText, char* szProductName, BOOL* pbAddRefCount, char* szPath)
+// Configuration mode on pszCfgText, in which the non-silent switch was found at pszNoSilent.
+static int EnterConfigMode(const char* pszCfgText, const char* pszNoSilent, char* szProductName,
+                           BOOL* pbAddRefCount, char* szPath)
 {
     WriteLog("Orvane: Agr: CFG\n");
     WriteLog("Orvane: CFG \n");
@@ -15,7 +17,7 @@ int RunConfigMode(const char* pszCfgText, char* szProductName, BOOL* pbAddRefCou
         pszCfgText++;
 
     char szIniFile[MAX_PATH];
-    if (ParseCmdLine(pszCfgText, szProductName, pbAddRefCount, szIniFile) != 0)
+    if (ParseSwitchText(pszCfgText, pszNoSilent, szProductName, pbAddRefCount, szIniFile) != 0)
         return -1;
     WriteLog("Orvane: ini file [%s]\n", szIniFile);
 
@@ -52,6 +54,25 @@ int RunConfigMode(const char* pszCfgText, char* szProductName, BOOL* pbAddRefCou
     }
     WriteLog("Orvane: szEngPath from ini file [%s]\n", szEng);
     MbsCopy(szPath, MAX_PATH, szEng);
+    return 0;
+}
+
+int RunConfigMode(const char* pszCfgText, char* szProductName, BOOL* pbAddRefCount, char* szPath)
+{
+    return EnterConfigMode(pszCfgText, FindNoSilentSwitch(pszCfgText), szProductName, pbAddRefCount,
+                           szPath);
+}
+
+int ParseConfigArguments(RUN_STATE* pRun)
+{
+    // The switch that the run found in the whole argument text is the one in the text after
+    // "/CFG": none of its forms can start within those four characters.
+    char szPath[MAX_PATH];
+    if (EnterConfigMode(pRun->lpCmdLine + CFG_SWITCH_LEN, pRun->pszNoSilent, pRun->szProductName,
+                        &pRun->bAddRefCount, szPath) != 0)
+        return -1;
+    // From here on the argument text is the path argument only.
+    lstrcpynA(pRun->lpCmdLine, szPath, sizeof(pRun->lpCmdLine));
     return 0;
 }
 

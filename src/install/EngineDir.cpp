@@ -22,8 +22,7 @@ static int RefuseEngineDir(RUN_STATE* pRun, const char* pszReason, const char* p
     WriteLog(pszReason, pszPath);
     ShowResultMessage(pRun->hInstance, IDS_INVALID_PATH);
     WriteLog("Orvane: Invalid ScanEngine Path\n");
-    LogEndBanner();
-    return 3;
+    return EXIT_INVALID_PATH;
 }
 
 // The drive of a path as the runtime's splitter takes it: the first two characters when the

@@ -44,8 +44,18 @@ static void FormSubDir(char* szOut, const char* pszEngPath, const char* pszName)
     szOut[MAX_PATH - 1] = '\0';
 }
 
+int RunInstall(RUN_STATE* pRun)
+{
+    DetectFormerInstall(pRun);
+    if (pRun->bFormerInstalled)
+        return RunUpdate(pRun);
+    return RunFirstInstall(pRun);
+}
+
 int RunFirstInstall(RUN_STATE* pRun)
 {
+    if (pRun->lpCmdLine[0] == '\0')
+        WriteLog("Orvane: Missing argument and Registry!!\n");
     WriteLog("Orvane: New Install\n");
     int nExit = ResolveFirstInstallEngineDir(pRun);
     if (!nExit)
@@ -53,12 +63,10 @@ int RunFirstInstall(RUN_STATE* pRun)
     if (nExit)
         return nExit;
 
+    // Too little room (EXIT_LOW_DISK_SPACE), or the system error number of a failed query.
     DWORD dwSpace = CheckFreeDiskSpace(pRun->szEngPath);
     if (dwSpace != 0)
-    {
-        LogEndBanner();
         return (int)dwSpace;
-    }
 
     WriteLog("Orvane: Engine files is copied to [%s]\n", pRun->szEngPath);
     CopyAllSections(pRun);
@@ -83,8 +91,7 @@ int RunFirstInstall(RUN_STATE* pRun)
     // Files staged for the next restart do not change a first install's answer.
     WriteLog("Orvane: first install completes\n");
     ShowResultMessage(pRun->hInstance, IDS_SUCCESS);
-    LogEndBanner();
-    return 0;
+    return EXIT_OK;
 }
 
 // The default product of an update in default mode without a path. Default mode stands for the
@@ -130,6 +137,9 @@ static void SettleDirectoryValues(RUN_STATE* pRun, BOOL bFromRecord)
 
 int RunUpdate(RUN_STATE* pRun)
 {
+    // A release that a stopped removal left half made is finished before the count is read.
+    FinishStoppedRelease(pRun);
+    ReadFormerRecord(pRun);
     WriteLog("Orvane: Update, engine files will be copied to previous location\n");
     ReadUpdateStart(pRun);
 
@@ -148,7 +158,8 @@ int RunUpdate(RUN_STATE* pRun)
         WriteLog("r8 logic\n");
         ApplyDefaultProduct(pRun);
         RegisterProductOnR80(pRun);
-        return 8;
+        pRun->bNoEndBanner = TRUE;
+        return EXIT_R80_INSTALLATION;
     }
 
     ApplyDefaultProduct(pRun);
@@ -172,11 +183,9 @@ int RunUpdate(RUN_STATE* pRun)
     {
         WriteLog("Orvane: Install completes, but NEED_REBOOT\n");
         ShowResultMessage(pRun->hInstance, IDS_NEED_REBOOT);
-        LogEndBanner();
-        return 2;
+        return EXIT_NEED_REBOOT;
     }
     WriteLog("Orvane: Install completes, not to reboot\n");
     ShowResultMessage(pRun->hInstance, IDS_SUCCESS);
-    LogEndBanner();
-    return 0;
+    return EXIT_OK;
 }

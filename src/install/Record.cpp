@@ -44,14 +44,11 @@ BOOL IsProductInList(const char* szProductName, BOOL* pbHaveProductList)
 void DetectFormerInstall(RUN_STATE* pRun)
 {
     // The Path key marks an earlier installation; one we may not fully open counts as none.
-    HKEY hKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, REG_SCANENGINE_PATH, 0, KEY_ALL_ACCESS | PELMORA_KEY_VIEW,
-                      &hKey) != ERROR_SUCCESS)
+    if (!IsRecordPresent())
     {
         WriteLog("Orvane: bFormerInstalled [%s!]\n", "FALSE");
         return;
     }
-    RegCloseKey(hKey);
     pRun->bFormerInstalled = 1;
 
     pRun->pReg->SetBasePath(REG_SCANENGINE);
@@ -71,7 +68,8 @@ void ReadFormerRecord(RUN_STATE* pRun)
     RegBaseKeyClass* pReg = pRun->pReg;
     pReg->SetBasePath(REG_SCANENGINE);
     // An update never drops an engine that is already installed.
-    DWORD dwFormer = pReg->GetDWORD(s_szEmpty, s_szEmpty, "dwEngIDs", 0);
+    DWORD dwFormer = 0;
+    pReg->ReadDWORD(s_szEmpty, s_szEmpty, "dwEngIDs", &dwFormer);
     WriteLog("Orvane: Former EngID [%d]\n", (int)dwFormer);
     g_dwEngIDs |= dwFormer;
     WriteLog("Orvane: dwEngID [%d]\n", (int)g_dwEngIDs);
@@ -199,7 +197,8 @@ static void AddReference(RUN_STATE* pRun)
 {
     RegBaseKeyClass* pReg = pRun->pReg;
     DWORD dwNew = pRun->dwRefCount + 1;
-    DWORD dwStored = pReg->GetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", RECORD_SENTINEL);
+    DWORD dwStored = RECORD_SENTINEL;
+    pReg->ReadDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", &dwStored);
     WriteLog("Orvane: the current reference count in the registry is [%d] and going to be [%d]\n",
              (int)dwStored, (int)dwNew);
     pReg->SetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", dwNew);
@@ -228,7 +227,7 @@ void WriteFirstInstallRecord(RUN_STATE* pRun)
     // in it, and left there they would never be counted again.
     if (pReg->ValueExists(s_szEmpty, LIST_UNLISTED, NULL))
     {
-        pReg->DeleteValue(REG_SCANENGINE, LIST_UNLISTED);
+        pReg->DeleteValue(s_szEmpty, LIST_UNLISTED);
         WriteLog("Orvane: UnlistedProducts of an earlier installation removed\n");
     }
     pReg->SetDWORD(s_szEmpty, s_szEmpty, "Timeout", RECORD_TIMEOUT);
@@ -239,7 +238,8 @@ void ReadUpdateStart(RUN_STATE* pRun)
 {
     RegBaseKeyClass* pReg = pRun->pReg;
     pReg->SetBasePath(REG_SCANENGINE);
-    DWORD dwCount = pReg->GetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", RECORD_SENTINEL);
+    DWORD dwCount = RECORD_SENTINEL;
+    pReg->ReadDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", &dwCount);
     if (dwCount == RECORD_SENTINEL)
     {
         WriteLog("Orvane: Invalid reference count [%d], but still continue, set the ref count "
@@ -251,7 +251,8 @@ void ReadUpdateStart(RUN_STATE* pRun)
     WriteLog("Orvane: Current ReferenceCount is [(%d)]\n", (int)dwCount);
 
     // Only a missing time-out is written; any stored value, 0 included, is the suite's own.
-    DWORD dwTimeout = pReg->GetDWORD(s_szEmpty, s_szEmpty, "Timeout", RECORD_SENTINEL);
+    DWORD dwTimeout = RECORD_SENTINEL;
+    pReg->ReadDWORD(s_szEmpty, s_szEmpty, "Timeout", &dwTimeout);
     WriteLog("Orvane: Timeout in reg is [(%d)]\n", (int)dwTimeout);
     if (dwTimeout == RECORD_SENTINEL)
         pReg->SetDWORD(s_szEmpty, s_szEmpty, "Timeout", RECORD_TIMEOUT);

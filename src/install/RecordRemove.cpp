@@ -63,12 +63,9 @@ static BOOL TakeOutOfLists(RUN_STATE* pRun, const char* szProductName)
 
 BOOL IsRecordPresent()
 {
-    HKEY hKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, REG_SCANENGINE_PATH, 0, KEY_ALL_ACCESS | PELMORA_KEY_VIEW,
-                      &hKey) != ERROR_SUCCESS)
-        return FALSE;
-    RegCloseKey(hKey);
-    return TRUE;
+    // The Path key marks an installation; one we may not fully open counts as none.
+    RegClass regRoot(HKEY_LOCAL_MACHINE);
+    return regRoot.CheckKey(REG_SCANENGINE_PATH, s_szEmpty, KEY_ALL_ACCESS) == ERROR_SUCCESS;
 }
 
 void FinishStoppedRelease(RUN_STATE* pRun)
@@ -90,7 +87,8 @@ void FinishStoppedRelease(RUN_STATE* pRun)
         WriteLog("Orvane: set ref count to [%d]\n", (int)dwCount);
     }
     TakeOutOfLists(pRun, szMark);
-    pReg->DeleteValue(REG_SCANENGINE, s_szReleasing);
+    pReg->SetBasePath(REG_SCANENGINE);
+    pReg->DeleteValue(s_szEmpty, s_szReleasing);
 }
 
 BOOL ReleaseProduct(RUN_STATE* pRun)
@@ -98,7 +96,8 @@ BOOL ReleaseProduct(RUN_STATE* pRun)
     RegBaseKeyClass* pReg = pRun->pReg;
     pReg->SetBasePath(REG_SCANENGINE);
     // An absent count, one that is not a number, and the sentinel itself are unknown, not 0.
-    pRun->dwRefCount = pReg->GetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", RECORD_SENTINEL);
+    pRun->dwRefCount = RECORD_SENTINEL;
+    pReg->ReadDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", &pRun->dwRefCount);
     if (pRun->dwRefCount == RECORD_SENTINEL)
         WriteLog("Orvane: Invalid reference count [%d], keep it\n", RECORD_SENTINEL);
     else
@@ -136,7 +135,8 @@ BOOL ReleaseProduct(RUN_STATE* pRun)
         pRun->dwRefCount = dwNew;
     }
     TakeOutOfLists(pRun, pRun->szProductName);
-    pReg->DeleteValue(REG_SCANENGINE, s_szReleasing);
+    pReg->SetBasePath(REG_SCANENGINE);
+    pReg->DeleteValue(s_szEmpty, s_szReleasing);
     return TRUE;
 }
 
@@ -157,16 +157,11 @@ BOOL IsLastReferenceGone(RUN_STATE* pRun)
 // Counts the values and subkeys of a key; FALSE when it cannot be opened.
 static BOOL CountKeyContent(const char* pszKey, DWORD* pcValues, DWORD* pcSubKeys)
 {
-    HKEY hKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_QUERY_VALUE | PELMORA_KEY_VIEW, &hKey) !=
-        ERROR_SUCCESS)
-        return FALSE;
     *pcValues = 0;
     *pcSubKeys = 0;
-    LONG lResult = RegQueryInfoKeyA(hKey, NULL, NULL, NULL, pcSubKeys, NULL, NULL, pcValues, NULL,
-                                    NULL, NULL, NULL);
-    RegCloseKey(hKey);
-    return lResult == ERROR_SUCCESS;
+    RegClass regRoot(HKEY_LOCAL_MACHINE);
+    return regRoot.QueryKeyInfo(pszKey, s_szEmpty, NULL, NULL, pcSubKeys, NULL, NULL, pcValues,
+                                NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
 }
 
 // Deletes the key pszName below pszParent when it holds no more than cKeep values and no
@@ -186,7 +181,7 @@ static void DeleteKeyIfEmpty(RUN_STATE* pRun, const char* pszParent, const char*
         return;
     }
     pRun->pReg->SetBasePath(pszParent);
-    if (pRun->pReg->DeleteKeyTree(s_szEmpty, pszName) == 1)
+    if (pRun->pReg->DeleteKeyTree(s_szEmpty, pszName) == ERROR_SUCCESS)
         WriteLog("Orvane: Remove key [%s]\n", szKey);
 }
 
@@ -195,12 +190,13 @@ static void DeleteKeyIfEmpty(RUN_STATE* pRun, const char* pszParent, const char*
 // left in which the key is there without the count that marks it as ours.
 static void DeleteRecordTail(RUN_STATE* pRun)
 {
+    RegClass regRoot(HKEY_LOCAL_MACHINE);
     DWORD cValues, cSubKeys;
     if (CountKeyContent(REG_SCANENGINE, &cValues, &cSubKeys))
     {
         if (cValues <= 1 && cSubKeys == 0)
             DeleteKeyIfEmpty(pRun, REG_QUILLMARK, "ScanEngine", 1);
-        else if (pRun->pReg->DeleteValue(REG_SCANENGINE, "ReferenceCount") == ERROR_SUCCESS)
+        else if (regRoot.DeleteValue(REG_SCANENGINE, "ReferenceCount") == ERROR_SUCCESS)
             WriteLog("Orvane: Remove ReferenceCount\n");
     }
     DeleteKeyIfEmpty(pRun, "SOFTWARE", "Quillmark", 0);
@@ -208,20 +204,20 @@ static void DeleteRecordTail(RUN_STATE* pRun)
 
 void DeleteRecord(RUN_STATE* pRun)
 {
-    RegBaseKeyClass* pReg = pRun->pReg;
+    RegClass regRoot(HKEY_LOCAL_MACHINE);
     // The count stays to the end: with the Path key still there, a record of count 0 and no
     // products is what tells the next run to finish this removal.
     static const char* const s_apszValues[] = {"ReleasingProduct", "ProductList",
                                                "UnlistedProducts", "dwEngIDs", "Timeout"};
     for (const char* pszValue : s_apszValues)
     {
-        if (pReg->DeleteValue(REG_SCANENGINE, pszValue) == ERROR_SUCCESS)
+        if (regRoot.DeleteValue(REG_SCANENGINE, pszValue) == ERROR_SUCCESS)
             WriteLog("Orvane: Remove %s\n", pszValue);
     }
     static const char* const s_apszPathValues[] = {"Engine", "Logs", "Incoming"};
     for (const char* pszValue : s_apszPathValues)
     {
-        if (pReg->DeleteValue(REG_SCANENGINE_PATH, pszValue) == ERROR_SUCCESS)
+        if (regRoot.DeleteValue(REG_SCANENGINE_PATH, pszValue) == ERROR_SUCCESS)
             WriteLog("Orvane: Remove %s\n", pszValue);
     }
     DeleteKeyIfEmpty(pRun, REG_SCANENGINE, "Path", 0);
@@ -239,7 +235,8 @@ void FinishRecordTail(RUN_STATE* pRun)
         pReg->SetBasePath(REG_SCANENGINE);
         char szVersion[64];
         pReg->GetString(s_szEmpty, s_szEmpty, "version", s_szEmpty, szVersion, sizeof(szVersion));
-        DWORD dwCount = pReg->GetDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", RECORD_SENTINEL);
+        DWORD dwCount = RECORD_SENTINEL;
+        pReg->ReadDWORD(s_szEmpty, s_szEmpty, "ReferenceCount", &dwCount);
         if (dwCount != 0 || szVersion[0] != '\0' ||
             pReg->ValueExists(s_szEmpty, "ProductList", NULL) ||
             pReg->ValueExists(s_szEmpty, "UnlistedProducts", NULL))

@@ -23,7 +23,10 @@ int ParseRemoveArguments(RUN_STATE* pRun)
     // product): one that is set after it asked for an engine the removal cannot take.
     g_dwEngIDs = 0;
     char szPath[MAX_PATH];
-    if (ParseCmdLine(pszText, pRun->szProductName, &pRun->bAddRefCount, szPath) != 0)
+    // The run found the non-silent switch in the whole argument text: none of its forms can start
+    // within "/REMOVE", so it is the one in this text.
+    if (ParseSwitchText(pszText, pRun->pszNoSilent, pRun->szProductName, &pRun->bAddRefCount,
+                        szPath) != 0)
         return -1;
     if (pRun->szProductName[0] == '\0')
     {
@@ -46,12 +49,11 @@ int ParseRemoveArguments(RUN_STATE* pRun)
     return 0;
 }
 
-// The removal's ways out: the closing line, the message when not silent and the End banner.
+// The removal's ways out: the closing line and the message when not silent.
 static int ExitRemove(RUN_STATE* pRun, int nExit, const char* pszLine, UINT uMessage)
 {
     WriteLog(pszLine);
     ShowResultMessage(pRun->hInstance, uMessage);
-    LogEndBanner();
     return nExit;
 }
 
@@ -120,7 +122,7 @@ int RunRemove(RUN_STATE* pRun)
     if (!IsRecordPresent())
     {
         FinishRecordTail(pRun);
-        return ExitRemove(pRun, 0, "Orvane: No ScanEngine record, nothing to remove\n",
+        return ExitRemove(pRun, EXIT_OK, "Orvane: No ScanEngine record, nothing to remove\n",
                           IDS_REMOVE_NOTHING);
     }
 
@@ -146,12 +148,14 @@ int RunRemove(RUN_STATE* pRun)
     UINT uKept = bReleased ? IDS_REMOVE_RELEASED : IDS_REMOVE_NOTHING;
 
     if (pRun->bInstalledOnR80)
-        return ExitRemove(pRun, 0, "Orvane: r80 installation keeps its engine, nothing removed\n",
-                          uKept);
+        return ExitRemove(pRun, EXIT_OK,
+                          "Orvane: r80 installation keeps its engine, nothing removed\n", uKept);
     if (pRun->dwRefCount == RECORD_SENTINEL)
-        return ExitRemove(pRun, 0, "Orvane: Reference count unknown, nothing removed\n", uKept);
+        return ExitRemove(pRun, EXIT_OK, "Orvane: Reference count unknown, nothing removed\n",
+                          uKept);
     if (!IsLastReferenceGone(pRun))
-        return ExitRemove(pRun, 0, "Orvane: Engine still referenced, nothing removed\n", uKept);
+        return ExitRemove(pRun, EXIT_OK, "Orvane: Engine still referenced, nothing removed\n",
+                          uKept);
 
     // Also reached by a product that is no longer registered: a record of count 0 without
     // products is a removal that was stopped, and this run finishes it.
@@ -161,7 +165,8 @@ int RunRemove(RUN_STATE* pRun)
     DeleteRecord(pRun);
 
     if (pRun->bNeedReboot)
-        return ExitRemove(pRun, 2, "Orvane: Remove completes, but NEED_REBOOT\n",
+        return ExitRemove(pRun, EXIT_NEED_REBOOT, "Orvane: Remove completes, but NEED_REBOOT\n",
                           IDS_REMOVE_NEED_REBOOT);
-    return ExitRemove(pRun, 0, "Orvane: Remove completes, not to reboot\n", IDS_REMOVE_SUCCESS);
+    return ExitRemove(pRun, EXIT_OK, "Orvane: Remove completes, not to reboot\n",
+                      IDS_REMOVE_SUCCESS);
 }

@@ -41,28 +41,57 @@ struct RUN_STATE
     RegBaseKeyClass* pReg;        // the run's registry object on HKEY_LOCAL_MACHINE
     DWORD dwRefCount;             // ReferenceCount as the update found it (0 for invalid)
     char szProductList[MAX_PATH]; // ProductList as stored when the update started
-    BOOL bCheckOnly;              // /CHECK: check the package, change nothing
+    // The non-silent switch in lpCmdLine as the run found it (NULL: none), until the parse puts
+    // the path argument in the text's place.
+    const char* pszNoSilent;
+    BOOL bNoEndBanner; // the way out writes no End banner (the r80 ending of an update)
 };
 
-// The End banner that closes every way out of a run but the r80 one.
-void LogEndBanner();
+// The exit codes of a run: its answer to the setup that started it.
+enum
+{
+    EXIT_OK = 0,               // done (a first install also when files wait for the restart)
+    EXIT_NEED_REBOOT = 2,      // update or removal done; files wait for the next restart
+    EXIT_INVALID_PATH = 3,     // the engine directory was refused
+    EXIT_MISSING_FILELIST = 4, // no FileList.ini in the current directory
+    EXIT_BAD_ARGUMENTS = 5,    // the argument text was refused, or /?
+    // First install: too little free space, CheckFreeDiskSpace's answer. A free-space query that
+    // failed gives its system error number instead, passed on as it is.
+    EXIT_LOW_DISK_SPACE = 6,
+    EXIT_R80_INSTALLATION = 8, // update over r80: product registered, nothing copied
+};
 
-// Runs the program on the argument text and returns the exit code.
+// Runs the program on the argument text and returns the exit code. Every way out passes one
+// place, which writes the End banner and gives back the lock and the manifest cache.
 int PelmoraMain(HINSTANCE hInstance, const char* pszArgText);
+
+// The modes' switches: the first characters of the argument text, in any mix of case.
+#define USAGE_SWITCH "/?"
+#define CFG_SWITCH "/CFG"
+#define CFG_SWITCH_LEN 4
+#define CHECK_SWITCH "/CHECK"
+#define REMOVE_SWITCH "/REMOVE"
+#define REMOVE_SWITCH_LEN 7
 
 // Configuration mode on the text after "/CFG". On success szPath receives the engine directory
 // named by the configuration file and the result is 0; -1 takes the bad-argument way out.
 int RunConfigMode(const char* pszCfgText, char* szProductName, BOOL* pbAddRefCount, char* szPath);
 
-// /REMOVE: the first seven characters of the argument text, in any mix of case.
-#define REMOVE_SWITCH "/REMOVE"
-#define REMOVE_SWITCH_LEN 7
+// The modes' argument readers. Each reads pRun->lpCmdLine, with the non-silent switch that the run
+// found in it, and returns 0 with the path argument (or nothing) in the text's place, or -1 for
+// the bad-argument way out.
+
+// Configuration mode on the argument text: RunConfigMode on the text after "/CFG".
+int ParseConfigArguments(RUN_STATE* pRun);
 
 // Removal mode on the argument text: sets g_bRemoveMode and parses the text after "/REMOVE" as
 // an install's (/PROD: required, /NS and /NR as there). An engine switch or /PATH: is refused.
 // Returns 0 with the product name set and an empty argument text, or -1 for the bad-argument way
 // out.
 int ParseRemoveArguments(RUN_STATE* pRun);
+
+// /CHECK takes no argument but the non-silent switch: the text is emptied.
+int ParseCheckArguments(RUN_STATE* pRun);
 
 // The extension test of the path argument: -1 for an ".INI" path outside configuration mode.
 int CheckPathExtension(const char* pszPath);
@@ -154,8 +183,8 @@ void FinishRecordTail(RUN_STATE* pRun);
 
 // ---------------------------------------------------------------------------------------------
 // The engine directory. Each routine leaves a valid pRun->szEngPath and returns 0, or refuses the
-// directory (reason line, message 6 when not silent, "Invalid ScanEngine Path", End banner) and
-// returns 3, the exit code of the run.
+// directory (reason line, message 6 when not silent, "Invalid ScanEngine Path") and returns
+// EXIT_INVALID_PATH, the exit code of the run.
 
 // 1 when the path is plain single-byte text (the same in the ANSI and OEM code pages, no lead
 // byte), 0 when it is refused as localized.
@@ -174,20 +203,24 @@ int ResolveFirstInstallEngineDir(RUN_STATE* pRun);
 int ResolveUpdateEngineDir(RUN_STATE* pRun, BOOL* pbFromRecord);
 
 // On the NT family, before anything is written to or deleted from the engine directory: refuses
-// it (3) when it, a directory above it, Logs or Incoming is a reparse point, or when it, Logs or
-// Incoming is owned by an account other than the system account, Administrators,
+// it (EXIT_INVALID_PATH) when it, a directory above it, Logs or Incoming is a reparse point, or
+// when it, Logs or Incoming is owned by an account other than the system account, Administrators,
 // TrustedInstaller or the running account; gives the protected list to those that others may
 // change (then g_bGuardEngineFiles is set). A directory that does not exist yet is left to
 // Create_Dir. Nothing on 95, 98 and ME.
 int CheckEngineDirSafety(RUN_STATE* pRun);
 
 // ---------------------------------------------------------------------------------------------
-// The flows. Each ends the run: it returns the exit code after the way out's log lines (the r80
-// ending of an update returns 8 without the End banner).
+// The flows. Each returns the exit code after its last log lines and message; the way out of the
+// run adds the End banner (not after the r80 ending of an update, which sets bNoEndBanner).
+
+// Install or update mode: the earlier-installation test chooses between the two flows.
+int RunInstall(RUN_STATE* pRun);
 int RunFirstInstall(RUN_STATE* pRun);
+// The update, from the stored record on: a release left by a stopped removal is finished first.
 int RunUpdate(RUN_STATE* pRun);
-// The removal: release the product, and remove the engine with its last reference. Returns 0, or
-// 2 when files in use are deleted at the next restart.
+// The removal: release the product, and remove the engine with its last reference. Returns
+// EXIT_OK, or EXIT_NEED_REBOOT when files in use are deleted at the next restart.
 int RunRemove(RUN_STATE* pRun);
 
 // ---------------------------------------------------------------------------------------------
@@ -201,8 +234,8 @@ int RunRemove(RUN_STATE* pRun);
 
 // Checks the package in the current directory as a run would deploy it into the default engine
 // directory, and changes nothing: each finding one line in the log and, when the caller
-// redirected it, on standard output, then a summary. Returns 0 when no error was found,
-// EXIT_CHECK_ERRORS otherwise; the End banner is logged.
+// redirected it, on standard output, then a summary. Returns EXIT_OK when no error was found,
+// EXIT_CHECK_ERRORS otherwise.
 int RunPackageCheck(RUN_STATE* pRun);
 
 // ---------------------------------------------------------------------------------------------

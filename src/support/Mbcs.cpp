@@ -24,6 +24,11 @@ BOOL MbsIsTrailByte(const char* pszStr, size_t nIndex)
     return FALSE;
 }
 
+const char* MbsNext(const char* psz)
+{
+    return psz + ((IsDBCSLeadByte((BYTE)*psz) && psz[1]) ? 2 : 1);
+}
+
 char* MbsStr(const char* pszStr, const char* pszFind)
 {
     size_t cchFind = strlen(pszFind);
@@ -31,7 +36,7 @@ char* MbsStr(const char* pszStr, const char* pszFind)
     {
         if (strncmp(p, pszFind, cchFind) == 0)
             return (char*)p;
-        p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1;
+        p = MbsNext(p);
     }
     return cchFind == 0 ? (char*)pszStr : NULL;
 }
@@ -42,7 +47,7 @@ char* MbsChr(const char* pszStr, char ch)
     {
         if (*p == ch)
             return (char*)p;
-        p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1;
+        p = MbsNext(p);
     }
     return NULL;
 }
@@ -54,7 +59,7 @@ char* MbsRChr(const char* pszStr, char ch)
     {
         if (*p == ch)
             pLast = p;
-        p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1;
+        p = MbsNext(p);
     }
     return (char*)pLast;
 }
@@ -88,7 +93,7 @@ BOOL MbsCopy(char* pszDest, size_t cchDest, const char* pszSrc)
     size_t i = 0;
     while (pszSrc[i])
     {
-        size_t cch = (IsDBCSLeadByte((BYTE)pszSrc[i]) && pszSrc[i + 1]) ? 2 : 1;
+        size_t cch = (size_t)(MbsNext(pszSrc + i) - (pszSrc + i));
         if (i + cch > cchDest - 1)
         {
             pszDest[i] = '\0';

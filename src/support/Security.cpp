@@ -41,8 +41,7 @@ static const BYTE s_abOwnerRights[] = {1, 1, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0};
 
 BOOL IsFileSecurityPlatform()
 {
-    return g_dwOSType != OSID_W95 && g_dwOSType != OSID_W98 && g_dwOSType != OSID_WME &&
-           (GetVersion() & 0x80000000) == 0;
+    return !Is9xFamilyPlatform() && (GetVersion() & 0x80000000) == 0;
 }
 
 // The length of a SID that lies within cbMax bytes, 0 when it does not.
@@ -146,12 +145,17 @@ static DWORD RunningAccountSid(BYTE* abSid)
         HANDLE hToken;
         if (!pfnOpen || !pfnInfo || !pfnOpen(GetCurrentProcess(), TOKEN_QUERY, &hToken))
             return 0;
-        DWORD_PTR abInfo[64];
-        DWORD cbInfo = 0;
-        if (pfnInfo(hToken, TokenUser, abInfo, sizeof(abInfo), &cbInfo))
+        // The SID follows the structure in the same buffer.
+        union
         {
-            const BYTE* pSid = (const BYTE*)((TOKEN_USER*)abInfo)->User.Sid;
-            DWORD cbAvail = (DWORD)((const BYTE*)abInfo + sizeof(abInfo) - pSid);
+            TOKEN_USER user;
+            DWORD_PTR ab[64];
+        } info;
+        DWORD cbInfo = 0;
+        if (pfnInfo(hToken, TokenUser, &info, sizeof(info), &cbInfo))
+        {
+            const BYTE* pSid = (const BYTE*)info.user.User.Sid;
+            DWORD cbAvail = (DWORD)((const BYTE*)&info + sizeof(info) - pSid);
             DWORD cb = pSid ? SidLength(pSid, cbAvail) : 0;
             if (cb && cb <= sizeof(s_abSid))
             {

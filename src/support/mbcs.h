@@ -22,6 +22,14 @@ void WriteLog(const char* pszFormat, ...);
 // Multibyte rules of the ANSI code page. A lead byte and its trail byte form one character; a
 // match never starts on a trail byte, and upper-casing leaves double-byte characters alone.
 
+// The character after the one psz points at: two bytes on for a lead byte with its trail byte,
+// else one. A lead byte just before the string's NUL counts as a character of its own.
+const char* MbsNext(const char* psz);
+inline char* MbsNext(char* psz)
+{
+    return (char*)MbsNext((const char*)psz);
+}
+
 // TRUE when the byte at pszStr[nIndex] is the trail byte of a double-byte character.
 BOOL MbsIsTrailByte(const char* pszStr, size_t nIndex);
 

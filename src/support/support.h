@@ -139,6 +139,18 @@ DWORD GetCurrentOSType();
 // The platform id of the run (OSID_*): OSID_UNKNOWN until the entry point sets it once.
 extern DWORD g_dwOSType;
 
+// The two platform families. The NT family (3.51, 4, 2000 and every later version) keeps the
+// pending replacements in the registry and knows file security; 95, 98 and ME keep them in
+// WININIT.INI and know neither. An unknown platform belongs to neither family.
+inline BOOL IsNtFamilyPlatform()
+{
+    return g_dwOSType == OSID_NT351 || g_dwOSType == OSID_NT4 || g_dwOSType == OSID_W2K;
+}
+inline BOOL Is9xFamilyPlatform()
+{
+    return g_dwOSType == OSID_W95 || g_dwOSType == OSID_W98 || g_dwOSType == OSID_WME;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Multibyte rules of the ANSI code page: see mbcs.h.
 

@@ -1,14 +1,13 @@
 // The lines that Windows 95/98 takes from C:\AUTOEXEC.BAT: the AVENGINE setting, the boot-time
-// scanner and the engine directory's PATH entry.
+// scanner and the engine directory's PATH entry. This is the file side: reading the file, the one
+// crash-safe rewrite and the creation of a missing file. What the content becomes is worked out
+// in AutoexecText.cpp; an install (SetAutoexecLines9x) rewrites the file once, its old lines out,
+// the new ones and the PATH entry in.
 //
 // The batch file is the user's: every byte of it that is not one of the program's lines must come
 // through an edit unchanged, whatever it holds (NUL and other control bytes, lines of any length,
 // CR LF, LF or no line end, a Ctrl-Z end-of-file marker and bytes behind it). So the file is
-// handled as bytes: it is read whole into a heap buffer and split into lines at LF, each line
-// keeping its own line-end bytes; the program's lines are written with CR LF.
-//
-// DOS stops reading a batch file at the first Ctrl-Z. Only the text in front of it is edited and
-// the program's new lines go there; the marker and every byte after it are kept as they are.
+// read whole into a heap buffer and edited as bytes.
 //
 // An edit never writes into C:\AUTOEXEC.BAT itself. The new content is written whole into the
 // work file C:\AUTOEXEC.$$$, which then replaces the batch file in one rename (MoveFileEx). Where
@@ -20,24 +19,17 @@
 
 #include "support/support.h"
 
-#include <stdio.h>
 #include <string.h>
 
 static const char s_szBatchFile[] = "C:\\AUTOEXEC.BAT";
 static const char s_szWorkFile[] = "C:\\AUTOEXEC.$$$";
-// The same file under the name the branch has always used; the file system ignores the case.
-static const char s_szBranchFile[] = "C:\\Autoexec.bat";
 
-// A PATH line is edited while it, the entry and a line end fit in the 2047 characters the editor
-// has always taken (its line end counted as one); a longer one is left as it is.
-#define PATH_LINE_MAX 2047
 // No batch file that DOS runs comes near this size: a larger file is left alone.
 #define BATCH_MAX_BYTES (4u * 1024u * 1024u)
-#define CTRL_Z '\x1A'
 
 // ---------------------------------------------------------------------------------------------
-// Byte buffers on the heap. Appending never goes past the size asked for: a piece that would
-// not fit is refused and marks the buffer, and a marked buffer is never written anywhere.
+// Byte buffers on the heap. An edit never goes past the size asked for: one that would not fit
+// marks the buffer, and a marked buffer is never written anywhere.
 
 struct ByteBuf
 {
@@ -66,138 +58,18 @@ static void BufFree(ByteBuf* pBuf)
     pBuf->cb = 0;
 }
 
-static void BufAppend(ByteBuf* pBuf, const char* pb, size_t cb)
+// Takes the result of an edit of AutoexecText.h into the buffer it was written to.
+static void BufTake(ByteBuf* pBuf, size_t cbResult)
 {
-    if (pBuf->bOverflow || cb > pBuf->cbMax - pBuf->cb)
-    {
+    if (cbResult == AUTOEXEC_NO_ROOM)
         pBuf->bOverflow = TRUE;
-        return;
-    }
-    memcpy(pBuf->pb + pBuf->cb, pb, cb);
-    pBuf->cb += cb;
-}
-
-static void BufAppendText(ByteBuf* pBuf, const char* psz)
-{
-    BufAppend(pBuf, psz, strlen(psz));
+    else
+        pBuf->cb = cbResult;
 }
 
 static BOOL BufEquals(const ByteBuf* pA, const ByteBuf* pB)
 {
     return pA->cb == pB->cb && memcmp(pA->pb, pB->pb, pA->cb) == 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Lines.
-
-// Lead bytes of the ANSI code page, read once per edit: the searches below look at every byte.
-static BOOL s_abLead[256];
-
-static void ReadLeadBytes()
-{
-    for (int i = 0; i < 256; i++)
-        s_abLead[i] = IsDBCSLeadByte((BYTE)i);
-}
-
-// The part of the file that DOS reads: everything in front of the first Ctrl-Z. A Ctrl-Z is never
-// a trail byte, so no double-byte character is split here.
-static size_t TextLength(const char* pb, size_t cb)
-{
-    const char* pZ = (const char*)memchr(pb, CTRL_Z, cb);
-    return pZ ? (size_t)(pZ - pb) : cb;
-}
-
-// The line at pb: up to and including its LF, or to the end of the cb bytes.
-static size_t LineLength(const char* pb, size_t cb)
-{
-    const char* pLf = (const char*)memchr(pb, '\n', cb);
-    return pLf ? (size_t)(pLf - pb) + 1 : cb;
-}
-
-// The line without its line end: the LF and the CRs right in front of it, or for a line without
-// LF the CRs at its end.
-static size_t ContentLength(const char* pb, size_t cbLine)
-{
-    size_t cch = cbLine;
-    if (cch > 0 && pb[cch - 1] == '\n')
-        cch--;
-    while (cch > 0 && pb[cch - 1] == '\r')
-        cch--;
-    return cch;
-}
-
-// TRUE when pszFind occurs in the cb bytes at pb starting on a character boundary: the rule of
-// MbsStr, over a line that may hold NUL bytes.
-static BOOL LineHolds(const char* pb, size_t cb, const char* pszFind)
-{
-    size_t cch = strlen(pszFind);
-    for (size_t i = 0; i + cch <= cb;)
-    {
-        if (memcmp(pb + i, pszFind, cch) == 0)
-            return TRUE;
-        i += (s_abLead[(BYTE)pb[i]] && i + 1 < cb && pb[i + 1] != '\0') ? 2 : 1;
-    }
-    return FALSE;
-}
-
-static BOOL IsEntryBound(char ch, const char* pszBounds)
-{
-    return ch != '\0' && strchr(pszBounds, ch) != NULL;
-}
-
-// TRUE when the content of the PATH line (cb bytes, its line end taken off) holds pszDir as a whole
-// entry: behind the PATH prefix's "=" or blank or behind a ";", and followed by a ";", a blank or
-// the end of the line. A longer entry that merely begins with it ("C:\ENG\BIN" for "C:\ENG") is
-// another directory, as the removal and the other platforms' PATH hold it.
-static BOOL PathLineHoldsEntry(const char* pb, size_t cb, const char* pszDir)
-{
-    size_t cch = strlen(pszDir);
-    for (size_t i = 0; i + cch <= cb;)
-    {
-        if (i > 0 && memcmp(pb + i, pszDir, cch) == 0 && IsEntryBound(pb[i - 1], ";= \t") &&
-            (i + cch == cb || IsEntryBound(pb[i + cch], "; \t")))
-            return TRUE;
-        i += (s_abLead[(BYTE)pb[i]] && i + 1 < cb && pb[i + 1] != '\0') ? 2 : 1;
-    }
-    return FALSE;
-}
-
-// The program's own lines, removed before the new ones are added: the texts anywhere in the
-// line, compared with letter case.
-static BOOL IsOwnLine(const char* pb, size_t cb)
-{
-    return LineHolds(pb, cb, "SET AVENGINE=") || LineHolds(pb, cb, "SET AVENGINE =") ||
-           LineHolds(pb, cb, "PROBIT.EXE");
-}
-
-static BOOL StartsWithNoCase(const char* pb, size_t cb, const char* pszPrefix)
-{
-    size_t cch = strlen(pszPrefix);
-    return cb >= cch && _strnicmp(pb, pszPrefix, cch) == 0;
-}
-
-// The PATH line is the first line that begins, in its first column, with one of these.
-static BOOL IsPathLine(const char* pb, size_t cb)
-{
-    return StartsWithNoCase(pb, cb, "SET PATH") || StartsWithNoCase(pb, cb, "PATH") ||
-           StartsWithNoCase(pb, cb, "@PATH");
-}
-
-// A line as the log shows it: its content with "\n" for a line end, cut to the buffer.
-static void FormatLineForLog(char* szLog, size_t cchLog, const char* pbContent, size_t cbContent,
-                             const char* pszAfter, BOOL bLineEnd)
-{
-    size_t cchAfter = strlen(pszAfter);
-    size_t cch = cbContent < cchLog - 1 ? cbContent : cchLog - 1;
-    memcpy(szLog, pbContent, cch);
-    if (cch + cchAfter < cchLog)
-    {
-        memcpy(szLog + cch, pszAfter, cchAfter);
-        cch += cchAfter;
-    }
-    if (bLineEnd && cch + 1 < cchLog)
-        szLog[cch++] = '\n';
-    szLog[cch] = '\0';
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -371,6 +243,61 @@ static BOOL ReplaceBatchByWorkFile()
     return FALSE;
 }
 
+enum
+{
+    STORE_DONE,         // the batch file holds the new content, or held it already
+    STORE_NO_WORK_FILE, // the work file cannot be created: not logged, GetLastError tells why
+    STORE_FAILED,       // logged; the batch file keeps its content
+};
+
+// The one rewrite of the batch file, read as pIn: pOut goes whole into the work file, which then
+// takes the batch file's place. A file that would not change is not written: a repeated run
+// leaves it alone.
+static int StoreBatchFile(const ByteBuf* pIn, const ByteBuf* pOut)
+{
+    if (!pOut->bOverflow && BufEquals(pIn, pOut))
+        return STORE_DONE;
+    HANDLE hWork = CreateWorkFile();
+    if (hWork == INVALID_HANDLE_VALUE)
+        return STORE_NO_WORK_FILE;
+    if (!FillWorkFile(hWork, pOut) || !ReplaceBatchByWorkFile())
+        return STORE_FAILED;
+    return STORE_DONE;
+}
+
+// StoreBatchFile for the removals of lines, which tell of a work file they cannot create with its
+// error. Returns 1 when the batch file holds pOut, else 0.
+static int StoreLinesEdit(const ByteBuf* pIn, const ByteBuf* pOut)
+{
+    int nStore = StoreBatchFile(pIn, pOut);
+    if (nStore == STORE_NO_WORK_FILE)
+        WriteLog("Orvane: fail to create C:\\AUTOEXEC.$$$ error [%d]\n", (int)GetLastError());
+    return nStore == STORE_DONE ? 1 : 0;
+}
+
+// The one way a missing batch file comes to be: created in place, never over a file that has
+// appeared meanwhile, and written in one piece. Nothing is logged when it cannot be created.
+static HANDLE CreateBatchFile()
+{
+    return CreateFileA(s_szBatchFile, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                       NULL);
+}
+
+// Writes the cb bytes at pb into the new batch file and closes it. FALSE when the write failed
+// (logged).
+static BOOL FillNewBatchFile(HANDLE hBatch, const char* pb, size_t cb)
+{
+    BOOL bOk = TRUE;
+    DWORD cbWritten = 0;
+    if (cb > 0 && !WriteFile(hBatch, pb, (DWORD)cb, &cbWritten, NULL))
+    {
+        WriteLog("Orvane: fail to write C:\\AUTOEXEC.BAT error [%d]\n", (int)GetLastError());
+        bOk = FALSE;
+    }
+    CloseHandle(hBatch);
+    return bOk;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The editors.
 
@@ -388,35 +315,7 @@ BOOL GetOemShortPath(const char* pszEngPath, char* szOemPath)
     return TRUE;
 }
 
-// Puts out in place of the batch file (read as in) through the work file, and frees both. A file
-// that would not change is not written: a repeated run leaves it alone. Returns 1 when the batch
-// file holds out, 0 when it could not be replaced (it then keeps its content).
-static int StoreIfChanged(ByteBuf* pIn, ByteBuf* pOut)
-{
-    int nResult = 1;
-    if (!BufEquals(pIn, pOut))
-    {
-        HANDLE hWork = CreateWorkFile();
-        if (hWork == INVALID_HANDLE_VALUE)
-        {
-            WriteLog("Orvane: fail to create C:\\AUTOEXEC.$$$ error [%d]\n", (int)GetLastError());
-            nResult = 0;
-        }
-        else if (!FillWorkFile(hWork, pOut) || !ReplaceBatchByWorkFile())
-        {
-            nResult = 0;
-        }
-    }
-    BufFree(pOut);
-    BufFree(pIn);
-    return nResult;
-}
-
-// Removes the program's own lines from the text DOS reads and adds pszAppend (lines with CR LF,
-// or NULL for none) at its end, in front of a Ctrl-Z marker. An open last line is closed with
-// CR LF first, so that lines added later cannot run into it. Returns 1 when the batch file holds
-// the result, 0 when it could not be read or replaced (it then keeps its content).
-static int RewriteWithoutOwnLines(const char* pszAppend)
+int StripAutoexecLines9x()
 {
     if (!SettleLeftoverWorkFile())
         return 0;
@@ -426,43 +325,58 @@ static int RewriteWithoutOwnLines(const char* pszAppend)
         WriteLog("Orvane: fail to open C:\\AUTOEXEC.BAT error [%d]\n", (int)GetLastError());
     if (nLoad != LOAD_OK)
         return 0;
-
-    const size_t cbAppend = pszAppend ? strlen(pszAppend) : 0;
     ByteBuf out;
-    if (!BufAlloc(&out, in.cb + 2 + cbAppend))
+    int nResult = 0;
+    if (BufAlloc(&out, in.cb + 2))
     {
-        BufFree(&in);
-        return 0;
+        BufTake(&out, StripAutoexecText(in.pb, in.cb, NULL, out.pb, out.cbMax));
+        nResult = StoreLinesEdit(&in, &out);
+        BufFree(&out);
     }
-    ReadLeadBytes();
-    const size_t cbText = TextLength(in.pb, in.cb);
-    size_t cbLine;
-    for (size_t i = 0; i < cbText; i += cbLine)
-    {
-        cbLine = LineLength(in.pb + i, cbText - i);
-        if (!IsOwnLine(in.pb + i, cbLine))
-            BufAppend(&out, in.pb + i, cbLine);
-    }
-    if (out.cb > 0 && out.pb[out.cb - 1] != '\n')
-        BufAppendText(&out, "\r\n");
-    if (pszAppend)
-        BufAppendText(&out, pszAppend);
-    BufAppend(&out, in.pb + cbText, in.cb - cbText);
-
-    return StoreIfChanged(&in, &out);
+    BufFree(&in);
+    return nResult;
 }
 
-int StripAutoexecLines9x()
+// Logs the short path that the PATH entry is made of, or that there is none (pszOemPath NULL):
+// then FALSE.
+static BOOL LogShortPath(const char* pszEngPath, const char* pszOemPath)
 {
-    return RewriteWithoutOwnLines(NULL);
+    if (!pszOemPath)
+    {
+        WriteLog("Orvane: AddMorEngPath9x - fail to get short path name from [%s]\n", pszEngPath);
+        return FALSE;
+    }
+    WriteLog("Orvane: AddMorEngPath9x - the short path [;%s]\n", pszOemPath);
+    return TRUE;
+}
+
+// The PATH entry added to the content pBase into pOut (allocated here). FALSE when there is no
+// memory for it (logged).
+static BOOL EditPathEntry(const ByteBuf* pBase, const char* pszOemPath, ByteBuf* pOut,
+                          AUTOEXEC_PATH_EDIT* pEdit)
+{
+    if (!BufAlloc(pOut, pBase->cb + AUTOEXEC_PATH_ROOM(strlen(pszOemPath))))
+        return FALSE;
+    BufTake(pOut,
+            AddAutoexecPathEntry(pBase->pb, pBase->cb, pszOemPath, pOut->pb, pOut->cbMax, pEdit));
+    return TRUE;
+}
+
+// The PATH entry's rewrite tells of a work file it cannot create in its own words, and then ends
+// without its closing line.
+static int StorePathEdit(const ByteBuf* pIn, const ByteBuf* pOut)
+{
+    if (StoreBatchFile(pIn, pOut) != STORE_NO_WORK_FILE)
+        return 1;
+    WriteLog("Orvane: AddMorEngPath9x - open file C:\\AUTOEXEC.$$$ fail\n");
+    return 0;
 }
 
 // The batch file is missing: it is created with a PATH line of the engine directory alone.
 static int CreateBatchWithPath(const char* pszEngPath)
 {
     WriteLog("Orvane: AddMorEngPath9x - missing file C:\\AUTOEXEC.BAT, create a new one here\n");
-    HANDLE hBatch =
-        CreateFileA(s_szBatchFile, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hBatch = CreateBatchFile();
     if (hBatch == INVALID_HANDLE_VALUE)
     {
         WriteLog("Orvane: AddMorEngPath9x - fail to create autoexec.bat\n");
@@ -473,20 +387,16 @@ static int CreateBatchWithPath(const char* pszEngPath)
     if (!GetOemShortPath(pszEngPath, szOemPath))
     {
         WriteLog("Orvane: AddMorEngPath9x - fail to get short path name from [%s]\n", pszEngPath);
+        FillNewBatchFile(hBatch, "", 0);
     }
     else
     {
         char szLine[MAX_PATH + 8];
-        _snprintf(szLine, sizeof(szLine), "PATH=%s\r\n", szOemPath);
-        szLine[sizeof(szLine) - 1] = '\0';
-        DWORD cbWritten = 0;
-        if (!WriteFile(hBatch, szLine, (DWORD)strlen(szLine), &cbWritten, NULL))
-            WriteLog("Orvane: fail to write C:\\AUTOEXEC.BAT error [%d]\n", (int)GetLastError());
-        _snprintf(szLine, sizeof(szLine), "PATH=%s\n", szOemPath);
-        szLine[sizeof(szLine) - 1] = '\0';
+        FormatAutoexecLine(AUTOEXEC_PATH_LINE, szOemPath, "\r\n", szLine, sizeof(szLine));
+        FillNewBatchFile(hBatch, szLine, strlen(szLine));
+        FormatAutoexecLine(AUTOEXEC_PATH_LINE, szOemPath, "\n", szLine, sizeof(szLine));
         WriteLog("Orvane: AddMorEngPath9x - add new path [%s]\n", szLine);
     }
-    CloseHandle(hBatch);
     WriteLog("Orvane: AddMorEngPath9x - end\n");
     return 0;
 }
@@ -514,233 +424,170 @@ int AddMorEngPath9x(const char* pszEngPath)
     }
 
     char szOemPath[MAX_PATH];
-    if (!GetOemShortPath(pszEngPath, szOemPath))
-    {
-        WriteLog("Orvane: AddMorEngPath9x - fail to get short path name from [%s]\n", pszEngPath);
-        BufFree(&in);
-        WriteLog("Orvane: AddMorEngPath9x - end\n");
-        return 1;
-    }
-    char szEntry[MAX_PATH + 1];
-    _snprintf(szEntry, sizeof(szEntry), ";%s", szOemPath);
-    szEntry[sizeof(szEntry) - 1] = '\0';
-    const size_t cchEntry = strlen(szEntry);
-    WriteLog("Orvane: AddMorEngPath9x - the short path [%s]\n", szEntry);
-
-    // The first line of the text DOS reads that begins with a PATH prefix.
-    ReadLeadBytes();
-    const size_t cbText = TextLength(in.pb, in.cb);
-    size_t nPathLine = 0;
-    size_t cbLine = 0;
-    BOOL bPathSeen = FALSE;
-    for (size_t i = 0; i < cbText; i += cbLine)
-    {
-        cbLine = LineLength(in.pb + i, cbText - i);
-        if (IsPathLine(in.pb + i, cbLine))
-        {
-            bPathSeen = TRUE;
-            nPathLine = i;
-            break;
-        }
-    }
-
+    const BOOL bShort = GetOemShortPath(pszEngPath, szOemPath);
     ByteBuf out;
-    // At most the entry and a line end of three bytes, or "\r\n", "PATH=" and the short path.
-    if (!BufAlloc(&out, in.cb + cchEntry + 2 + 5 + MAX_PATH + 8))
+    out.pb = NULL;
+    AUTOEXEC_PATH_EDIT edit;
+    int nResult = 1;
+    if (LogShortPath(pszEngPath, bShort ? szOemPath : NULL) &&
+        EditPathEntry(&in, szOemPath, &out, &edit))
     {
-        BufFree(&in);
-        WriteLog("Orvane: AddMorEngPath9x - end\n");
-        return 1;
-    }
-    char szLog[PATH_LINE_MAX + 1];
-    if (bPathSeen)
-    {
-        const char* pLine = in.pb + nPathLine;
-        const size_t cbContent = ContentLength(pLine, cbLine);
-        const BOOL bLf = pLine[cbLine - 1] == '\n';
-        BufAppend(&out, in.pb, nPathLine);
-        if (PathLineHoldsEntry(pLine, cbContent, szOemPath))
-        {
-            BufAppend(&out, pLine, cbLine);
-        }
-        else
-        {
-            FormatLineForLog(szLog, sizeof(szLog), pLine, cbContent, "", bLf);
-            WriteLog("Orvane: The original path is [%s]\n", szLog);
-            if (cbContent + cchEntry + 1 > PATH_LINE_MAX)
-            {
-                WriteLog("Orvane: AddMorEngPath9x - the path line is too long, leave it "
-                         "unchanged\n");
-                BufAppend(&out, pLine, cbLine);
-            }
-            else
-            {
-                // The entry goes in front of the line end, which stays as it was; a line without
-                // LF gets one, after its CRs or a CR of its own.
-                BufAppend(&out, pLine, cbContent);
-                BufAppend(&out, szEntry, cchEntry);
-                BufAppend(&out, pLine + cbContent, cbLine - cbContent);
-                if (!bLf)
-                    BufAppendText(&out, cbLine > cbContent ? "\n" : "\r\n");
-                FormatLineForLog(szLog, sizeof(szLog), pLine, cbContent, szEntry, TRUE);
-                WriteLog("Orvane: AddMorEngPath9x - the new path [%s]\n", szLog);
-            }
-        }
-        BufAppend(&out, pLine + cbLine, in.cb - nPathLine - cbLine);
-    }
-    else
-    {
-        // Appended to an unfinished last line, the PATH setting would become part of it.
-        BufAppend(&out, in.pb, cbText);
-        if (cbText > 0 && in.pb[cbText - 1] != '\n')
-            BufAppendText(&out, "\r\n");
-        BufAppendText(&out, "PATH=");
-        BufAppendText(&out, szOemPath);
-        BufAppend(&out, in.pb + cbText, in.cb - cbText);
-    }
-
-    if (!BufEquals(&in, &out))
-    {
-        HANDLE hWork = CreateWorkFile();
-        if (hWork == INVALID_HANDLE_VALUE)
-        {
-            WriteLog("Orvane: AddMorEngPath9x - open file C:\\AUTOEXEC.$$$ fail\n");
-            BufFree(&out);
-            BufFree(&in);
-            return 0;
-        }
+        LogAutoexecPathEdit(in.pb, &edit, szOemPath);
         // Failures are logged there; the batch file then keeps its content.
-        if (FillWorkFile(hWork, &out))
-            ReplaceBatchByWorkFile();
+        nResult = StorePathEdit(&in, &out);
     }
     BufFree(&out);
     BufFree(&in);
-    WriteLog("Orvane: AddMorEngPath9x - end\n");
-    return 1;
+    if (nResult)
+        WriteLog("Orvane: AddMorEngPath9x - end\n");
+    return nResult;
 }
 
-// Both lines name the engine directory in its OEM short form. The log shows them with "\n", the
-// file holds them with CR LF.
-static void FormatAvEngineLine(char* szLine, size_t cchLine, const char* pszOemPath,
-                               const char* pszEnd)
+// The log lines of the engine's lines as the branch adds them.
+static void LogEngineLine(const char* pszWhat, int nLine, const char* pszOemPath)
 {
-    _snprintf(szLine, cchLine, "SET AVENGINE=%s%s", pszOemPath, pszEnd);
-    szLine[cchLine - 1] = '\0';
+    char szLine[MAX_PATH + 32];
+    FormatAutoexecLine(nLine, pszOemPath, "\n", szLine, sizeof(szLine));
+    WriteLog("Orvane: %s [%s]\n", pszWhat, szLine);
 }
 
-static void FormatProbitLine(char* szLine, size_t cchLine, const char* pszOemPath,
-                             const char* pszEnd)
-{
-    _snprintf(szLine, cchLine, "%s\\PROBIT.EXE%s", pszOemPath, pszEnd);
-    szLine[cchLine - 1] = '\0';
-}
-
-// The batch file is missing: it is created with both lines, written in one piece.
+// The batch file is missing: it is created with both lines and the PATH line, written in one
+// piece. Where it cannot be created or written, the PATH entry's editor has its own try, as it
+// always has.
 static void CreateBatchWithLines(const char* pszEngPath)
 {
     WriteLog("Orvane: Missing autoexec.bat, create a new one \n");
-    HANDLE hBatch = CreateFileA(s_szBranchFile, GENERIC_WRITE, 0, NULL, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hBatch = CreateBatchFile();
     if (hBatch == INVALID_HANDLE_VALUE)
     {
         WriteLog("Orvane: Can't create autoexec.bat \n");
+        AddMorEngPath9x(pszEngPath);
         return;
     }
     char szOemPath[MAX_PATH];
-    if (GetOemShortPath(pszEngPath, szOemPath))
+    const BOOL bShort = GetOemShortPath(pszEngPath, szOemPath);
+    char szLines[2 * (MAX_PATH + 32)] = "";
+    char szContent[sizeof(szLines) + AUTOEXEC_PATH_ROOM(MAX_PATH)];
+    size_t cbContent = 0;
+    AUTOEXEC_PATH_EDIT edit = {};
+    if (bShort)
     {
-        char szLine[MAX_PATH + 32];
-        char szContent[2 * (MAX_PATH + 32)];
-        FormatAvEngineLine(szLine, sizeof(szLine), szOemPath, "\n");
-        WriteLog("Orvane: set AVENGINE to [%s]\n", szLine);
-        FormatAvEngineLine(szContent, sizeof(szContent), szOemPath, "\r\n");
+        LogEngineLine("set AVENGINE to", AUTOEXEC_AVENGINE_LINE, szOemPath);
         // A new file belongs to no other product: the scanner line goes in unasked.
-        FormatProbitLine(szLine, sizeof(szLine), szOemPath, "\n");
-        WriteLog("Orvane: Add probit [%s]\n", szLine);
-        size_t cch = strlen(szContent);
-        FormatProbitLine(szContent + cch, sizeof(szContent) - cch, szOemPath, "\r\n");
-        DWORD cbWritten = 0;
-        if (!WriteFile(hBatch, szContent, (DWORD)strlen(szContent), &cbWritten, NULL))
-            WriteLog("Orvane: fail to write C:\\AUTOEXEC.BAT error [%d]\n", (int)GetLastError());
+        LogEngineLine("Add probit", AUTOEXEC_PROBIT_LINE, szOemPath);
+        FormatAutoexecLine(AUTOEXEC_AVENGINE_LINE, szOemPath, "\r\n", szLines, sizeof(szLines));
+        size_t cch = strlen(szLines);
+        FormatAutoexecLine(AUTOEXEC_PROBIT_LINE, szOemPath, "\r\n", szLines + cch,
+                           sizeof(szLines) - cch);
+        cbContent = AddAutoexecPathEntry(szLines, strlen(szLines), szOemPath, szContent,
+                                         sizeof(szContent), &edit);
     }
-    CloseHandle(hBatch);
+    if (cbContent == AUTOEXEC_NO_ROOM || !FillNewBatchFile(hBatch, szContent, cbContent))
+    {
+        AddMorEngPath9x(pszEngPath);
+        return;
+    }
+    WriteLog("Orvane: AddMorEngPath9x - start\n");
+    if (LogShortPath(pszEngPath, bShort ? szOemPath : NULL))
+        LogAutoexecPathEdit(szLines, &edit, szOemPath);
+    WriteLog("Orvane: AddMorEngPath9x - end\n");
+}
+
+// The batch file is there: its engine's lines go, the new ones come (the scanner line only when
+// ShouldAddBootScan says yes) and the PATH entry is added, in one rewrite. The log tells it as
+// the two steps it has always told.
+static void RewriteBatchWithLines(const char* pszEngPath, const char* pszProductName)
+{
+    char szOemPath[MAX_PATH];
+    char szAppend[2 * (MAX_PATH + 32)] = "";
+    const BOOL bLines = GetOemShortPath(pszEngPath, szOemPath);
+    BOOL bScan = FALSE;
+    if (bLines)
+    {
+        FormatAutoexecLine(AUTOEXEC_AVENGINE_LINE, szOemPath, "\r\n", szAppend, sizeof(szAppend));
+        bScan = ShouldAddBootScan(pszProductName);
+        if (bScan)
+        {
+            size_t cch = strlen(szAppend);
+            FormatAutoexecLine(AUTOEXEC_PROBIT_LINE, szOemPath, "\r\n", szAppend + cch,
+                               sizeof(szAppend) - cch);
+        }
+    }
+
+    // A file that cannot be read or edited gets no new lines; the PATH entry's editor then has
+    // its own try.
+    ByteBuf in, lines, out;
+    lines.pb = NULL;
+    out.pb = NULL;
+    int nLoad = LoadBatchFile(&in);
+    if (nLoad == LOAD_NO_FILE)
+        WriteLog("Orvane: fail to open C:\\AUTOEXEC.BAT error [%d]\n", (int)GetLastError());
+    if (nLoad != LOAD_OK)
+    {
+        AddMorEngPath9x(pszEngPath);
+        return;
+    }
+    if (!BufAlloc(&lines, in.cb + 2 + strlen(szAppend)))
+    {
+        BufFree(&in);
+        AddMorEngPath9x(pszEngPath);
+        return;
+    }
+    BufTake(&lines,
+            StripAutoexecText(in.pb, in.cb, bLines ? szAppend : NULL, lines.pb, lines.cbMax));
+    AUTOEXEC_PATH_EDIT edit;
+    const BOOL bEdited =
+        bLines && !lines.bOverflow && EditPathEntry(&lines, szOemPath, &out, &edit);
+
+    // Where the lines alone change the file, the rewrite is theirs: written now, and when it
+    // fails the PATH entry's editor tries on the file as it is. Where they do not, the rewrite is
+    // the PATH entry's, written after its log lines.
+    const BOOL bLinesChange = lines.bOverflow || !BufEquals(&in, &lines);
+    if (bLinesChange && !StoreLinesEdit(&in, bEdited ? &out : &lines))
+    {
+        BufFree(&out);
+        BufFree(&lines);
+        BufFree(&in);
+        AddMorEngPath9x(pszEngPath);
+        return;
+    }
+    if (bLines)
+    {
+        LogEngineLine("set AVENGINE to", AUTOEXEC_AVENGINE_LINE, szOemPath);
+        if (bScan)
+            LogEngineLine("set PROBIT to", AUTOEXEC_PROBIT_LINE, szOemPath);
+    }
+    WriteLog("Orvane: AddMorEngPath9x - start\n");
+    int nResult = 1;
+    if (LogShortPath(pszEngPath, bLines ? szOemPath : NULL) && bEdited)
+    {
+        LogAutoexecPathEdit(lines.pb, &edit, szOemPath);
+        if (!bLinesChange)
+            nResult = StorePathEdit(&in, &out);
+    }
+    BufFree(&out);
+    BufFree(&lines);
+    BufFree(&in);
+    if (nResult)
+        WriteLog("Orvane: AddMorEngPath9x - end\n");
 }
 
 void SetAutoexecLines9x(const char* pszEngPath, const char* pszProductName)
 {
     WriteLog("Orvane: Set AVENGINE - W9X\n");
-
     // A work file that cannot be put in place of a missing batch file holds the user's file: no
     // new one is created over it.
     BOOL bSettled = SettleLeftoverWorkFile();
-    if (!PathExists(s_szBranchFile))
-    {
-        if (bSettled)
-            CreateBatchWithLines(pszEngPath);
-    }
+    if (PathExists(s_szBatchFile))
+        RewriteBatchWithLines(pszEngPath, pszProductName);
+    else if (bSettled)
+        CreateBatchWithLines(pszEngPath);
     else
-    {
-        // The old lines go and the new ones come in one rewrite.
-        char szOemPath[MAX_PATH];
-        char szAppend[2 * (MAX_PATH + 32)] = "";
-        BOOL bLines = GetOemShortPath(pszEngPath, szOemPath);
-        BOOL bScan = FALSE;
-        if (bLines)
-        {
-            FormatAvEngineLine(szAppend, sizeof(szAppend), szOemPath, "\r\n");
-            bScan = ShouldAddBootScan(pszProductName);
-            if (bScan)
-            {
-                size_t cch = strlen(szAppend);
-                FormatProbitLine(szAppend + cch, sizeof(szAppend) - cch, szOemPath, "\r\n");
-            }
-        }
-        if (RewriteWithoutOwnLines(bLines ? szAppend : NULL) == 1 && bLines)
-        {
-            char szLine[MAX_PATH + 32];
-            FormatAvEngineLine(szLine, sizeof(szLine), szOemPath, "\n");
-            WriteLog("Orvane: set AVENGINE to [%s]\n", szLine);
-            if (bScan)
-            {
-                FormatProbitLine(szLine, sizeof(szLine), szOemPath, "\n");
-                WriteLog("Orvane: set PROBIT to [%s]\n", szLine);
-            }
-        }
-    }
-
-    AddMorEngPath9x(pszEngPath);
+        AddMorEngPath9x(pszEngPath);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Removal.
-
-// TRUE when the line's content (its line end taken off) is exactly pszText.
-static BOOL IsLineExactly(const char* pb, size_t cbLine, const char* pszText)
-{
-    size_t cch = ContentLength(pb, cbLine);
-    return cch == strlen(pszText) && memcmp(pb, pszText, cch) == 0;
-}
-
-// Appends the PATH line at pb to pOut without the whole entries pszEntry; the line end and every
-// other byte of the line stay. A line holding NUL bytes or longer than the editor takes is copied
-// as it is: the editor never added to such a line.
-static BOOL AppendPathLineWithout(ByteBuf* pOut, const char* pb, size_t cbLine,
-                                  const char* pszEntry)
-{
-    size_t cchContent = ContentLength(pb, cbLine);
-    char szLine[PATH_LINE_MAX + 1];
-    if (cchContent > PATH_LINE_MAX || memchr(pb, '\0', cchContent) != NULL)
-    {
-        BufAppend(pOut, pb, cbLine);
-        return FALSE;
-    }
-    memcpy(szLine, pb, cchContent);
-    szLine[cchContent] = '\0';
-    DWORD cchNew = RemovePathEntry(szLine, pszEntry);
-    BufAppend(pOut, szLine, cchNew);
-    BufAppend(pOut, pb + cchContent, cbLine - cchContent);
-    return cchNew != cchContent;
-}
 
 int RemoveAutoexecLines9x(const char* pszEngPath)
 {
@@ -762,55 +609,14 @@ int RemoveAutoexecLines9x(const char* pszEngPath)
     }
     if (nLoad != LOAD_OK)
         return 0;
-
-    char szAvEngine[MAX_PATH + 16];
-    char szProbit[MAX_PATH + 16];
-    char szPathLine[MAX_PATH + 8];
-    char szEntry[MAX_PATH + 2];
-    _snprintf(szAvEngine, sizeof(szAvEngine), "SET AVENGINE=%s", szOemPath);
-    _snprintf(szProbit, sizeof(szProbit), "%s\\PROBIT.EXE", szOemPath);
-    _snprintf(szPathLine, sizeof(szPathLine), "PATH=%s", szOemPath);
-    _snprintf(szEntry, sizeof(szEntry), ";%s", szOemPath);
-    szAvEngine[sizeof(szAvEngine) - 1] = '\0';
-    szProbit[sizeof(szProbit) - 1] = '\0';
-    szPathLine[sizeof(szPathLine) - 1] = '\0';
-    szEntry[sizeof(szEntry) - 1] = '\0';
-
     ByteBuf out;
-    if (!BufAlloc(&out, in.cb))
+    int nResult = 0;
+    if (BufAlloc(&out, in.cb))
     {
-        BufFree(&in);
-        return 0;
+        BufTake(&out, RemoveAutoexecText(in.pb, in.cb, szOemPath, out.pb, out.cbMax));
+        nResult = StoreLinesEdit(&in, &out);
+        BufFree(&out);
     }
-    ReadLeadBytes();
-    const size_t cbText = TextLength(in.pb, in.cb);
-    BOOL bPathLineSeen = FALSE;
-    size_t cbLine;
-    for (size_t i = 0; i < cbText; i += cbLine)
-    {
-        const char* pb = in.pb + i;
-        cbLine = LineLength(pb, cbText - i);
-        if (IsLineExactly(pb, cbLine, szAvEngine) || IsLineExactly(pb, cbLine, szProbit))
-        {
-            WriteLog("Orvane: remove line [%.*s] from C:\\AUTOEXEC.BAT\n",
-                     (int)ContentLength(pb, cbLine), pb);
-            continue;
-        }
-        if (!bPathLineSeen && IsPathLine(pb, cbLine))
-        {
-            bPathLineSeen = TRUE;
-            if (IsLineExactly(pb, cbLine, szPathLine))
-            {
-                WriteLog("Orvane: remove line [%s] from C:\\AUTOEXEC.BAT\n", szPathLine);
-                continue;
-            }
-            if (AppendPathLineWithout(&out, pb, cbLine, szEntry))
-                WriteLog("Orvane: remove path [%s] from C:\\AUTOEXEC.BAT\n", szEntry);
-            continue;
-        }
-        BufAppend(&out, pb, cbLine);
-    }
-    BufAppend(&out, in.pb + cbText, in.cb - cbText);
-
-    return StoreIfChanged(&in, &out);
+    BufFree(&in);
+    return nResult;
 }

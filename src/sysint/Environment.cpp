@@ -50,24 +50,18 @@ static void SetRegistryEnvironment(const char* pszEngPath, BOOL bMe)
         CharToOemBuffA(szShort, szAvEngine, (DWORD)strlen(szShort));
     reg.SetString("", "", "AVENGINE", szAvEngine);
 
-    HKEY hKey;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, NULL, 0, KEY_ALL_ACCESS | PELMORA_KEY_VIEW,
-                        NULL, &hKey, NULL) != ERROR_SUCCESS)
-        return;
-
     char szEntry[MAX_PATH + 1];
     _snprintf(szEntry, sizeof(szEntry), ";%s", szShort);
     szEntry[sizeof(szEntry) - 1] = '\0';
 
     // A PATH that did not exist is created with the type Windows gives the system PATH.
-    DWORD dwType = REG_EXPAND_SZ;
+    DWORD dwType = REG_NONE;
+    BYTE* pStored = NULL;
     DWORD cbData = 0;
-    LONG lResult = RegQueryValueExA(hKey, "PATH", NULL, &dwType, NULL, &cbData);
-    BOOL bMissing = lResult == ERROR_FILE_NOT_FOUND;
-    if (bMissing)
+    LONG lResult = reg.ReadValueAlloc("", "", "PATH", &dwType, &pStored, &cbData);
+    if (lResult == ERROR_FILE_NOT_FOUND)
     {
         dwType = REG_EXPAND_SZ;
-        cbData = 0;
     }
     else if (lResult != ERROR_SUCCESS || (dwType != REG_SZ && dwType != REG_EXPAND_SZ))
     {
@@ -75,7 +69,7 @@ static void SetRegistryEnvironment(const char* pszEngPath, BOOL bMe)
         WriteLog("SetRegistryAndService: PATH is unreadable (error [%d], type [%d]), left "
                  "unchanged\n",
                  (int)lResult, (int)dwType);
-        RegCloseKey(hKey);
+        RegClass::FreeValue(pStored);
         return;
     }
 
@@ -87,23 +81,13 @@ static void SetRegistryEnvironment(const char* pszEngPath, BOOL bMe)
     {
         WriteLog("SetRegistryAndService: no memory for PATH [%d bytes], left unchanged\n",
                  (int)cbBuf);
-        RegCloseKey(hKey);
+        RegClass::FreeValue(pStored);
         return;
     }
-    if (!bMissing)
-    {
-        // The stored text may lack its NUL; the buffer has room for one after it.
-        DWORD cbRead = cbBuf - 1;
-        if (RegQueryValueExA(hKey, "PATH", NULL, &dwType, (BYTE*)pszValue, &cbRead) !=
-            ERROR_SUCCESS)
-        {
-            WriteLog("SetRegistryAndService: PATH changed while read, left unchanged\n");
-            HeapFree(GetProcessHeap(), 0, pszValue);
-            RegCloseKey(hKey);
-            return;
-        }
-        pszValue[cbRead < cbBuf ? cbRead : cbBuf - 1] = '\0';
-    }
+    // The stored text may lack its NUL: the buffer has room for one after it.
+    if (pStored)
+        memcpy(pszValue, pStored, cbData);
+    RegClass::FreeValue(pStored);
 
     if (szShort[0] == '\0')
     {
@@ -114,30 +98,22 @@ static void SetRegistryEnvironment(const char* pszEngPath, BOOL bMe)
         WriteLog(bMe ? "Add Engine path [%s]..\n" : "Add Engine path [%s]\n", szShort);
         WriteLog("Env [%.*s]\n", PathLogLength(pszValue), pszValue);
         DWORD cchValue = AppendUniquePathEntry(pszValue, cbBuf, szEntry);
-        lResult = RegSetValueExA(hKey, "PATH", 0, dwType, (const BYTE*)pszValue, cchValue + 1);
+        lResult = reg.SetValue("", "", "PATH", dwType, (const BYTE*)pszValue, cchValue + 1);
         if (lResult != ERROR_SUCCESS)
             WriteLog("SetRegistryAndService: fail to RegSetValueEx of scan eng path error [%d]\n",
                      (int)lResult);
     }
-    RegCloseKey(hKey);
     WriteLog("The Env path is [%.*s]\n", PathLogLength(pszValue), pszValue);
     HeapFree(GetProcessHeap(), 0, pszValue);
 }
 
 void SetRegistryAndService(const char* pszEngPath, const char* pszProductName)
 {
-    switch (g_dwOSType)
-    {
-    case OSID_NT351:
-    case OSID_NT4:
-    case OSID_W2K:
+    // ME keeps the environment in the registry as the NT family does, under a key of its own.
+    if (IsNtFamilyPlatform())
         SetRegistryEnvironment(pszEngPath, FALSE);
-        break;
-    case OSID_WME:
+    else if (g_dwOSType == OSID_WME)
         SetRegistryEnvironment(pszEngPath, TRUE);
-        break;
-    default:
+    else
         SetAutoexecLines9x(pszEngPath, pszProductName);
-        break;
-    }
 }

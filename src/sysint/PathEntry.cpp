@@ -49,7 +49,7 @@ DWORD RemovePathEntry(char* pszValue, const char* pszEntry)
         }
         else
         {
-            pszFrom = pszAt + ((IsDBCSLeadByte((BYTE)*pszAt) && pszAt[1]) ? 2 : 1);
+            pszFrom = MbsNext(pszAt);
         }
     }
     return (DWORD)strlen(pszValue);

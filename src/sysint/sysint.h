@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "AutoexecText.h"
 #include "PathEntry.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -28,7 +29,8 @@ void RemoveRegistryAndService(const char* pszEngPath);
 // ---------------------------------------------------------------------------------------------
 // C:\AUTOEXEC.BAT on Windows 95/98.
 //
-// The editors handle the file as bytes. It is read whole (a file larger than 4 MiB is left alone,
+// The content edits are those of AutoexecText.h; here the file side. The editors handle the file
+// as bytes. It is read whole (a file larger than 4 MiB is left alone,
 // with a log line) and split into lines at LF; a line keeps its own line-end bytes (CR LF, LF or
 // none) and may be of any length and hold any byte, NUL included. DOS stops reading at the first
 // Ctrl-Z (0x1A): only the text in front of it is edited, the program's lines go in front of it,
@@ -68,17 +70,20 @@ int AddMorEngPath9x(const char* pszEngPath);
 
 // The Windows 95/98 (and unknown platform) branch of the engine environment: AVENGINE and the
 // boot-time scanner line in C:\AUTOEXEC.BAT, then the PATH entry. A missing file is created with
-// both lines; in an existing file the old lines are removed and the new ones added in one
-// rewrite, the scanner line only when ShouldAddBootScan (pszProductName) says yes. Every outcome
-// is logged; nothing stops the run.
+// both lines and "PATH=" and the short path, written in one piece; in an existing file the old
+// lines are removed, the new ones added and the PATH entry added as AddMorEngPath9x adds it, in
+// one rewrite, the scanner line only when ShouldAddBootScan (pszProductName) says yes. Where that
+// rewrite cannot be made, AddMorEngPath9x tries on the file as it is. Every outcome is logged, as
+// the two steps of the lines and the PATH entry; nothing stops the run.
 void SetAutoexecLines9x(const char* pszEngPath, const char* pszProductName);
 
 // Takes the program's lines out of C:\AUTOEXEC.BAT again, through the work file as every edit:
 // the lines "SET AVENGINE=<S>" and "<S>\PROBIT.EXE" as written (S the OEM short path of
-// pszEngPath), the entry ";<S>" of the first PATH line, or that line itself when it is
-// "PATH=<S>" as the editor appends it. Every other byte, the user's lines, their line ends and
-// what follows a Ctrl-Z, stays. A file that would not change is not written. Returns 1 when the
-// batch file holds the result (or there is none), 0 when it could not be read or replaced.
+// pszEngPath), the entry ";<S>" of the first PATH line (NUL bytes in it too), or that line itself
+// when it is "PATH=<S>" as the editor appends it (RemoveAutoexecText). Every other byte, the user's
+// lines, their line ends and what follows a Ctrl-Z, stays. A file that would not change is not
+// written. Returns 1 when the batch file holds the result (or there is none), 0 when it could not
+// be read or replaced.
 int RemoveAutoexecLines9x(const char* pszEngPath);
 
 // Fills szOemPath (MAX_PATH) with the short form of pszEngPath in the OEM code page. Returns FALSE

@@ -82,6 +82,36 @@ TEST_F(Entry, SlashCNotFollowedByFGNeverReachesTheParser)
               msgs);
 }
 
+// The mode is the longest switch that the text begins with, in any mix of case: "/CHECK" and
+// "/CFG" (with whatever follows them) over the "/C" that is refused, any switch over a text that
+// is only parsed. Each mode's first line follows the silent-mode line.
+TEST_F(Entry, TheLongestModeSwitchAtTheStartSelectsTheMode)
+{
+    const struct
+    {
+        const char* pszText;
+        const char* pszFirstLine;
+        DWORD dwExit;
+    } cases[] = {
+        {"/cHeCkEd", "Orvane: Agr: CHECK\n", 4},
+        {"/CFGX /PROD:A", "Orvane: Agr: CFG\n", 5},
+        {"/Remove", "Orvane: Agr: REMOVE\n", 5},
+        {"/Ch /PROD:A", s_strInvalid.c_str(), 5},
+        {"/PROD:A /CHECK", "Orvane: no /NS value, running silently\n", 4},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszText);
+        harness::ResetState();
+        EXPECT_EQ(c.dwExit, RunPelmora(c.pszText, InPackage(false)));
+        std::vector<std::string> msgs = LastRunMessages();
+        ASSERT_GE(msgs.size(), 5u);
+        EXPECT_EQ("Orvane: Silent Mode\n", msgs[2]);
+        EXPECT_EQ(c.pszFirstLine, msgs[3]);
+        EXPECT_EQ(s_strEnd, msgs.back());
+    }
+}
+
 TEST_F(Entry, ConfigurationModeInAnyCase)
 {
     RunOptions opts = InPackage(true);

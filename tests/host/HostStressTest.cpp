@@ -2,6 +2,8 @@
 // UndefinedBehaviorSanitizer, with the code page chosen per test. Same seed handling and case
 // counts: a few thousand cases a routine, 100,000 with PELMORA_STRESS_LONG=1. Here the log is in
 // memory, so the cases also check the lines the routines log.
+#include "AutoexecCases.h"
+#include "EntryNameCases.h"
 #include "StressGen.h"
 
 #include <gtest/gtest.h>
@@ -140,6 +142,65 @@ TEST(HostStress, WinInitLineKeepsEveryEarlierByte)
     // Both ways, under a header and with a header appended, must have been taken.
     EXPECT_GT(nUnderHeader, nCases / 20) << "of " << nCases;
     EXPECT_LT(nUnderHeader, nCases - nCases / 20) << "of " << nCases;
+}
+
+// The AUTOEXEC.BAT edits on random contents: the install keeps the user's lines, the removal
+// takes only this directory's, and the removal after the install gives the user's lines back.
+void RunAutoexecCases(unsigned uCodePage, int nNormal)
+{
+    HostSetCodePage(uCodePage);
+    const bool bDoubleByte = uCodePage == 932;
+    const uint32_t uSeed = stress::RunSeed();
+    const int nCases = stress::CaseCount(nNormal);
+    int nPathLines = 0;
+    for (int i = 0; i < nCases && !::testing::Test::HasFailure(); i++)
+    {
+        SCOPED_TRACE(stress::CaseTrace(uSeed, i));
+        Rng rng(uSeed, (uint32_t)i);
+        std::string strShort = bDoubleByte ? s_apszDbcsDirs[rng.Below(3)] : s_szEngDir;
+        std::string strBefore = stress::RandomAutoexec(rng, strShort, bDoubleByte);
+        HostLogClear();
+        std::string strFault = stress::AutoexecFault(strBefore, strShort, rng.Percent(50));
+        ASSERT_TRUE(strFault.empty())
+            << strFault << "\n  before [" << stress::Printed(strBefore) << "]";
+        nPathLines += strstr(HostLogText(), "remove path [") != NULL ? 1 : 0;
+    }
+    // The removal must have taken entries out of PATH lines, not only whole lines.
+    EXPECT_GT(nPathLines, nCases / 20) << "of " << nCases;
+}
+
+TEST(HostStress, AutoexecUnderCodePage1252)
+{
+    RunAutoexecCases(1252, 1500);
+}
+
+TEST(HostStress, AutoexecUnderCodePage932)
+{
+    RunAutoexecCases(932, 1000);
+}
+
+// The manifest's entry names: a name the guards take never leads out of the directory or to a
+// device, and the join stays inside MAX_PATH.
+TEST(HostStress, EntryNamesStayInsideTheDirectory)
+{
+    const uint32_t uSeed = stress::RunSeed();
+    const int nCases = stress::CaseCount(6000);
+    int nContained = 0;
+    for (int i = 0; i < nCases && !HasFailure(); i++)
+    {
+        SCOPED_TRACE(stress::CaseTrace(uSeed, i));
+        Rng rng(uSeed, (uint32_t)i);
+        const bool bDoubleByte = rng.Percent(50);
+        HostSetCodePage(bDoubleByte ? 932 : 1252);
+        const std::string strName = stress::RandomEntryName(rng, bDoubleByte);
+        std::string strFault = stress::EntryNameFault(stress::EntryDir(rng.Below(4)), strName,
+                                                      rng.Percent(50) ? "000" : NULL);
+        ASSERT_TRUE(strFault.empty()) << strFault;
+        nContained += IsContainedFileName(strName.c_str()) ? 1 : 0;
+    }
+    // Both ways, taken and refused, must have been reached.
+    EXPECT_GT(nContained, nCases / 20) << "of " << nCases;
+    EXPECT_LT(nContained, nCases - nCases / 20) << "of " << nCases;
 }
 
 } // namespace

@@ -678,4 +678,88 @@ TEST_F(Autoexec, ReplacementNeverLeavesTheMachineWithoutItsBatchFile)
     }
 }
 
+// The rewrites of the batch file, counted at the one rename that puts a rewrite in place.
+int g_nReplacements = 0;
+
+BOOL WINAPI CountingMoveFileExA(LPCSTR pszFrom, LPCSTR pszTo, DWORD dwFlags)
+{
+    g_nReplacements++;
+    return MoveFileExA(pszFrom, pszTo, dwFlags);
+}
+
+// An install rewrites the file once, its lines and the PATH entry together; a missing file is
+// created whole, with no rewrite after it.
+TEST_F(Autoexec, BranchWritesTheFileOnce)
+{
+    const std::string s = m_strShort;
+    const struct
+    {
+        const char* pszName;
+        bool bExists;
+        std::string strBefore;
+        std::string strAfter;
+        int nReplacements;
+    } cases[] = {
+        {"old lines and a PATH line without the entry", true,
+         "SET AVENGINE=C:\\OLD\r\nPATH C:\\WIN\r\n",
+         "PATH C:\\WIN;" + s + "\r\nSET AVENGINE=" + s + "\r\n", 1},
+        {"only the PATH entry missing", true, "PATH C:\\WIN\r\nSET AVENGINE=" + s + "\r\n",
+         "PATH C:\\WIN;" + s + "\r\nSET AVENGINE=" + s + "\r\n", 1},
+        {"nothing to change", true, "PATH C:\\WIN;" + s + "\r\nSET AVENGINE=" + s + "\r\n",
+         "PATH C:\\WIN;" + s + "\r\nSET AVENGINE=" + s + "\r\n", 0},
+        {"missing file", false, "", "SET AVENGINE=" + s + "\r\n" + s + "\\PROBIT.EXE\r\nPATH=" + s,
+         0},
+    };
+    SeamOverrideMoveFileExA(CountingMoveFileExA);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        if (c.bExists)
+            WriteBatch(c.strBefore);
+        else
+            DeleteFileA(s_szBatch);
+        g_nReplacements = 0;
+        SetAutoexecLines9x(m_strEngDir.c_str(), "OTHER");
+        EXPECT_EQ(c.strAfter, ReadBatch());
+        EXPECT_EQ(c.nReplacements, g_nReplacements);
+    }
+    SeamOverrideMoveFileExA(NULL);
+}
+
+// ---------------------------------------------------------------------------------------------
+// RemoveAutoexecLines9x
+
+// The removal takes this directory's lines as the install writes them and its entry; a line of
+// the user's that merely holds an engine text or names the directory stays.
+TEST_F(Autoexec, RemoveTakesOnlyTheLinesAndTheEntryAsWritten)
+{
+    const std::string s = m_strShort;
+    const EditCase cases[] = {
+        {"the lines and the entry",
+         "@ECHO OFF\r\nPATH C:\\WIN;" + s + "\r\nSET AVENGINE=" + s + "\r\n" + s +
+             "\\PROBIT.EXE\r\n",
+         "@ECHO OFF\r\nPATH C:\\WIN\r\n"},
+        {"the appended PATH line", "ECHO 1\r\nSET AVENGINE=" + s + "\r\nPATH=" + s, "ECHO 1\r\n"},
+        {"lines that mention the directory",
+         "REM " + s + "\\PROBIT.EXE is the scanner\r\nECHO " + s +
+             "\r\nSET AVENGINE=C:\\OTHER\r\n" + s + "\\PROBIT.EXE /S\r\n",
+         "REM " + s + "\\PROBIT.EXE is the scanner\r\nECHO " + s +
+             "\r\nSET AVENGINE=C:\\OTHER\r\n" + s + "\\PROBIT.EXE /S\r\n"},
+        {"a longer entry that begins with it", "PATH C:\\W;" + s + "\\BIN\r\n",
+         "PATH C:\\W;" + s + "\\BIN\r\n"},
+        // The install adds the entry to a PATH line that holds NUL bytes; it comes out again.
+        {"NUL in the PATH line", Bytes("PATH C:\\W\0X;") + s + "\n", Bytes("PATH C:\\W\0X\n")},
+        {"behind a Ctrl-Z", "ECHO 1\r\n\x1ASET AVENGINE=" + s + "\r\n",
+         "ECHO 1\r\n\x1ASET AVENGINE=" + s + "\r\n"},
+    };
+    for (const EditCase& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        WriteBatch(c.strBefore);
+        EXPECT_EQ(1, RemoveAutoexecLines9x(m_strEngDir.c_str()));
+        EXPECT_EQ(c.strAfter, ReadBatch());
+        EXPECT_FALSE(harness::FileExists(s_szWork));
+    }
+}
+
 } // namespace

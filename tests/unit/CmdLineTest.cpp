@@ -1,5 +1,6 @@
 #include "UnitFixture.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -224,6 +225,37 @@ TEST_F(CmdLine, TextLongerThanTheWorkingCopyIsRefused)
     r = Parse(strText);
     EXPECT_EQ(0, r.nResult);
     EXPECT_EQ(strText.substr(14), r.strPath);
+}
+
+// The run looks for the non-silent switch once, in the whole argument text; the modes that parse
+// the text after their own switch remove that same occurrence.
+TEST_F(CmdLine, ModesParseTheNonSilentSwitchThatTheRunFound)
+{
+    struct
+    {
+        const char* pszText;
+        int (*pfnParse)(RUN_STATE*);
+        const char* pszLine;
+    } cases[] = {
+        {"/REMOVE  /ns /PROD:a /ns", ParseRemoveArguments,
+         "Orvane: /NS -  pszTempCmdLine[ /PROD:a /ns]\n"},
+        {"/cfg /PROD:a /nS /Ns /PATH:none.ini", ParseConfigArguments,
+         "Orvane: /NS -  pszTempCmdLine[/PROD:a /nS  /PATH:none.ini]\n"},
+    };
+    std::unique_ptr<RUN_STATE> pRun(new RUN_STATE());
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszText);
+        ResetGlobals();
+        harness::ResetState();
+        g_nLogState = -1;
+        ZeroMemory(pRun.get(), sizeof(RUN_STATE));
+        lstrcpynA(pRun->lpCmdLine, c.pszText, sizeof(pRun->lpCmdLine));
+        pRun->pszNoSilent = FindNoSilentSwitch(pRun->lpCmdLine);
+        c.pfnParse(pRun.get());
+        EXPECT_EQ(0, g_bSilent);
+        EXPECT_TRUE(HasMessage(LastRunMessages(), c.pszLine));
+    }
 }
 
 class ConfigMode : public UnitTest

@@ -13,7 +13,6 @@ namespace
 {
 
 const char s_szCurrentVersion[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-const std::string s_strEnd = "------------------- End -----------------------\n\n";
 
 class EngineDir : public UnitTest
 {
@@ -41,14 +40,14 @@ class EngineDir : public UnitTest
         lstrcpynA(m_pRun->szProductName, pszProduct, sizeof(m_pRun->szProductName));
         return m_pRun.get();
     }
-    // The refusal tail: reason, the invalid-path line and the End banner.
+    // The refusal tail: reason and the invalid-path line. The End banner after them is the run's
+    // way out, which the whole-process tests of the refusals pin.
     static void ExpectRefusal(const std::string& strReason)
     {
         std::vector<std::string> msgs = LastRunMessages();
-        ASSERT_GE(msgs.size(), 3u);
-        EXPECT_EQ(strReason, msgs[msgs.size() - 3]);
-        EXPECT_EQ("Orvane: Invalid ScanEngine Path\n", msgs[msgs.size() - 2]);
-        EXPECT_EQ(s_strEnd, msgs.back());
+        ASSERT_GE(msgs.size(), 2u);
+        EXPECT_EQ(strReason, msgs[msgs.size() - 2]);
+        EXPECT_EQ("Orvane: Invalid ScanEngine Path\n", msgs.back());
     }
     std::unique_ptr<RUN_STATE> m_pRun;
     std::unique_ptr<RegBaseKeyClass> m_pReg;
