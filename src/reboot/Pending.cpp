@@ -15,11 +15,6 @@
 static const char s_szSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 static const char s_szPendingValue[] = "PendingFileRenameOperations";
 
-static BOOL IsNtFamily()
-{
-    return g_dwOSType == OSID_NT351 || g_dwOSType == OSID_NT4 || g_dwOSType == OSID_W2K;
-}
-
 void ReadPendingList(PENDING_LIST* pList)
 {
     ZeroMemory(pList, sizeof(*pList));
@@ -116,7 +111,7 @@ static void FillRegBuf(REG_BUF* pRegBuf, const PENDING_LIST* pList)
 {
     pRegBuf->pszRegBuf = NULL;
     pRegBuf->pHeap = NULL;
-    if (!IsNtFamily())
+    if (!IsNtFamilyPlatform())
         return;
 
     ZeroMemory(pRegBuf->szBuf, sizeof(pRegBuf->szBuf));
@@ -153,7 +148,7 @@ void TakeRegBuf(REG_BUF* pRegBuf)
 {
     PENDING_LIST list;
     ZeroMemory(&list, sizeof(list));
-    if (IsNtFamily())
+    if (IsNtFamilyPlatform())
         ReadPendingList(&list);
     FillRegBuf(pRegBuf, &list);
     FreePendingList(&list);
@@ -268,7 +263,7 @@ static BOOL IsInWinInit(const char* pszTarget)
 BOOL CanYouFindMe(const char* pszTarget, const char* pszRegBuf)
 {
     WriteLog("Orvane: CanYouFindMe\n");
-    if (g_dwOSType == OSID_W95 || g_dwOSType == OSID_W98 || g_dwOSType == OSID_WME)
+    if (Is9xFamilyPlatform())
         return IsInWinInit(pszTarget);
 
     if (!pszRegBuf)

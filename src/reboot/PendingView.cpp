@@ -11,11 +11,6 @@
 
 #include <string.h>
 
-static BOOL IsWinInitPlatform()
-{
-    return g_dwOSType == OSID_W95 || g_dwOSType == OSID_W98 || g_dwOSType == OSID_WME;
-}
-
 // TRUE when the cch characters at pszName, a name found under the directory, may be one the
 // system made up or a long one: a request of a file with such a name needs its short name asked.
 static BOOL IsMadeUpOrLong(const char* pszName, size_t cch)
@@ -138,7 +133,7 @@ static void NoteViewStore(PENDING_VIEW* pView)
 static void ReadViewStore(PENDING_VIEW* pView)
 {
     FreeViewStore(pView);
-    if (IsWinInitPlatform())
+    if (Is9xFamilyPlatform())
         pView->pbWinInit = ReadWinInitText(&pView->cbWinInit, FALSE, NULL);
     else
         ReadPendingList(&pView->list);

@@ -45,11 +45,6 @@ BOOL GetRequestName(const char* pszPath, char* szName, char* szGiven, DWORD* pdw
     return TRUE;
 }
 
-static BOOL IsWinInitPlatform()
-{
-    return g_dwOSType == OSID_W95 || g_dwOSType == OSID_W98 || g_dwOSType == OSID_WME;
-}
-
 BOOL IsShortFormName(const char* pszName)
 {
     size_t cchBase = 0, cchExt = 0;
@@ -85,7 +80,7 @@ BOOL IsShortFormName(const char* pszName)
 // exist; FALSE then, and there is nothing to schedule.
 static BOOL NameMissingTarget(const char* pszStaged, const char* pszTarget, char* szEngFile)
 {
-    if (!IsWinInitPlatform())
+    if (!Is9xFamilyPlatform())
     {
         MbsCopy(szEngFile, MAX_PATH, pszTarget);
         WriteLog("Orvane: szEngFile:%s does not exist yet, using its long name\n", pszTarget);
@@ -182,9 +177,9 @@ void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* psz
     if (CanYouFindMe(szEngFile, pszRegBuf))
     {
         // Found may mean half a request, left by a run stopped between its two operations.
-        if (g_dwOSType == OSID_NT351 || g_dwOSType == OSID_NT4 || g_dwOSType == OSID_W2K)
+        if (IsNtFamilyPlatform())
             CompleteLoneDeletion(szFile, szEngFile);
-        else if (IsWinInitPlatform() && CompleteLoneRenameLine(szEngFile))
+        else if (Is9xFamilyPlatform() && CompleteLoneRenameLine(szEngFile))
             WriteLog("RemoveFileOnReboot: rename of [%s] pending without its deletion, add it\n",
                      szEngFile);
         return;
@@ -198,7 +193,7 @@ BOOL WithdrawReplacement(const char* pszStaged)
     DWORD dwError;
     if (!GetRequestName(pszStaged, szName, NULL, &dwError))
         return FALSE;
-    if (IsWinInitPlatform())
+    if (Is9xFamilyPlatform())
         return WithdrawWinInitReplacement(szName);
     return WithdrawPendingReplacement(szName);
 }
