@@ -86,6 +86,13 @@ void ScanWinInitFor(const char* pb, size_t cb, const char* pszName, WININIT_FOR*
 // not fit, or a failure that names none); the thread's last error is that of the platform's call.
 BOOL GetRequestName(const char* pszPath, char* szName, char* szGiven, DWORD* pdwError);
 
+// The name requests carry for the 8.3 name pszLeaf (its own short name) in a directory: the cchDir
+// bytes of pszDirShort, the directory's short path without a final separator, then "\" and the
+// leaf, upper case, into szName (MAX_PATH); as joined, before the upper-casing, into szGiven
+// (MAX_PATH) when given. FALSE, both empty, when the join does not fit.
+BOOL JoinRequestName(const char* pszDirShort, size_t cchDir, const char* pszLeaf, char* szName,
+                     char* szGiven);
+
 // TRUE when pszName is a valid 8.3 name as it stands: one to eight bytes, and optionally a dot
 // and one to three more, none of them a blank, a control character or one that short names
 // refuse. Such a name is its own short name.

@@ -169,16 +169,7 @@ static BOOL FormRequestName(const PENDING_VIEW* pView, const char* pszPath, char
             return FALSE;
         const char* pszLeaf = pszPath + cchDir + 1;
         if (IsShortFormName(pszLeaf))
-        {
-            size_t cchShort = strlen(pView->szDir);
-            if (cchShort + 1 + strlen(pszLeaf) >= MAX_PATH)
-                return FALSE;
-            memcpy(szName, pView->szDir, cchShort);
-            szName[cchShort] = '\\';
-            lstrcpynA(szName + cchShort + 1, pszLeaf, (int)(MAX_PATH - cchShort - 1));
-            MbsUpper(szName);
-            return TRUE;
-        }
+            return JoinRequestName(pView->szDir, strlen(pView->szDir), pszLeaf, szName, NULL);
         if (!pView->bMadeUpNames)
             return FALSE;
     }

@@ -32,16 +32,41 @@ static BOOL GetShortName(const char* pszLong, char* szShort, DWORD* pdwError)
 }
 
 // Every request names its file by the short form, upper case, so that the requests of one file
-// made by the copy pass, by a removal and by the pending view all carry one name.
+// made by the copy pass, by a removal and by the pending view all carry one name. The letter case
+// is set here alone, for the names the platform gives and for those formed by hand.
+static void FormRequestName(const char* pszGiven, char* szName)
+{
+    if (szName != pszGiven)
+        MbsCopy(szName, MAX_PATH, pszGiven);
+    MbsUpper(szName);
+}
+
 BOOL GetRequestName(const char* pszPath, char* szName, char* szGiven, DWORD* pdwError)
 {
-    if (szGiven)
-        szGiven[0] = '\0';
-    if (!GetShortName(pszPath, szName, pdwError))
+    char szShort[MAX_PATH];
+    char* pszShort = szGiven ? szGiven : szShort;
+    if (!GetShortName(pszPath, pszShort, pdwError))
+    {
+        szName[0] = '\0';
         return FALSE;
-    if (szGiven)
-        lstrcpynA(szGiven, szName, MAX_PATH);
-    MbsUpper(szName);
+    }
+    FormRequestName(pszShort, szName);
+    return TRUE;
+}
+
+BOOL JoinRequestName(const char* pszDirShort, size_t cchDir, const char* pszLeaf, char* szName,
+                     char* szGiven)
+{
+    char szJoined[MAX_PATH];
+    char* pszJoined = szGiven ? szGiven : szJoined;
+    size_t cchLeaf = strlen(pszLeaf);
+    szName[0] = pszJoined[0] = '\0';
+    if (cchDir + 1 + cchLeaf >= MAX_PATH)
+        return FALSE;
+    memcpy(pszJoined, pszDirShort, cchDir);
+    pszJoined[cchDir] = '\\';
+    memcpy(pszJoined + cchDir + 1, pszLeaf, cchLeaf + 1);
+    FormRequestName(pszJoined, szName);
     return TRUE;
 }
 
@@ -73,16 +98,16 @@ BOOL IsShortFormName(const char* pszName)
 }
 
 // A target that does not exist yet (a signature file staged with its DLL before it was ever
-// installed) has no short name. The name its request uses goes into szEngFile (MAX_PATH): the
-// long name on the NT family; where the request must use short names (WININIT.INI), the
-// directory's short path and the file name when that is a valid 8.3 name. Where neither can be
-// had, the staged copy is put in place at once, since nothing can hold a file that does not
-// exist; FALSE then, and there is nothing to schedule.
+// installed) has no short name. The name its request uses goes into szEngFile (MAX_PATH), upper
+// case as every request name: the long name on the NT family; where the request must use short
+// names (WININIT.INI), the directory's short path and the file name when that is a valid 8.3
+// name. Where neither can be had, the staged copy is put in place at once, since nothing can hold
+// a file that does not exist; FALSE then, and there is nothing to schedule.
 static BOOL NameMissingTarget(const char* pszStaged, const char* pszTarget, char* szEngFile)
 {
     if (!Is9xFamilyPlatform())
     {
-        MbsCopy(szEngFile, MAX_PATH, pszTarget);
+        FormRequestName(pszTarget, szEngFile);
         WriteLog("Orvane: szEngFile:%s does not exist yet, using its long name\n", pszTarget);
         return TRUE;
     }
@@ -108,12 +133,14 @@ static BOOL NameMissingTarget(const char* pszStaged, const char* pszTarget, char
         }
         else
         {
-            int n =
-                _snprintf(szEngFile, MAX_PATH, bRoot ? "%s%s" : "%s\\%s", szDirShort, pszSlash + 1);
-            bNamed = n >= 0 && n < MAX_PATH;
+            // A root's short path ends in its separator, another directory's does not.
+            size_t cchDirShort = strlen(szDirShort);
+            if (bRoot && cchDirShort > 0 && szDirShort[cchDirShort - 1] == '\\')
+                cchDirShort--;
+            char szGiven[MAX_PATH];
+            bNamed = JoinRequestName(szDirShort, cchDirShort, pszSlash + 1, szEngFile, szGiven);
             if (bNamed)
-                WriteLog("Orvane: szEngFile:%s does not exist yet, using %s\n", pszTarget,
-                         szEngFile);
+                WriteLog("Orvane: szEngFile:%s does not exist yet, using %s\n", pszTarget, szGiven);
             else
                 WriteLog("Orvane: szEngFile:%s does not exist yet and its short form is longer "
                          "than %d characters\n",
@@ -167,8 +194,6 @@ void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* psz
         if (dwError != ERROR_FILE_NOT_FOUND || PathExists(pszTarget) ||
             !NameMissingTarget(pszStaged, pszTarget, szEngFile))
             return;
-        // Named by hand, as the request names every file.
-        MbsUpper(szEngFile);
     }
 
     if (pszRegBuf)
