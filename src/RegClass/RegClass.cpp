@@ -224,8 +224,8 @@ static LONG ReadAllocFromKey(HKEY hKey, const char* pszValueName, BOOL bWide, DW
     return lResult;
 }
 
-LONG RegClass::ReadValueAlloc(const char* pszKey, const char* pszSubKey, const char* pszValueName,
-                              DWORD* pdwType, BYTE** ppData, DWORD* pcbData)
+LONG RegClass::ReadAlloc(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                         BOOL bWide, DWORD* pdwType, BYTE** ppData, DWORD* pcbData)
 {
     if (!pdwType || !ppData || !pcbData)
         return ERROR_INVALID_PARAMETER;
@@ -235,25 +235,21 @@ LONG RegClass::ReadValueAlloc(const char* pszKey, const char* pszSubKey, const c
     LONG lResult = OpenForRead(pszKey, pszSubKey, &hKey);
     if (lResult != ERROR_SUCCESS)
         return lResult;
-    lResult = ReadAllocFromKey(hKey, pszValueName, FALSE, pdwType, ppData, pcbData);
+    lResult = ReadAllocFromKey(hKey, pszValueName, bWide, pdwType, ppData, pcbData);
     RegCloseKey(hKey);
     return lResult;
+}
+
+LONG RegClass::ReadValueAlloc(const char* pszKey, const char* pszSubKey, const char* pszValueName,
+                              DWORD* pdwType, BYTE** ppData, DWORD* pcbData)
+{
+    return ReadAlloc(pszKey, pszSubKey, pszValueName, FALSE, pdwType, ppData, pcbData);
 }
 
 LONG RegClass::ReadValueAllocW(const char* pszKey, const char* pszSubKey, const char* pszValueName,
                                DWORD* pdwType, BYTE** ppData, DWORD* pcbData)
 {
-    if (!pdwType || !ppData || !pcbData)
-        return ERROR_INVALID_PARAMETER;
-    *ppData = NULL;
-    *pcbData = 0;
-    HKEY hKey;
-    LONG lResult = OpenForRead(pszKey, pszSubKey, &hKey);
-    if (lResult != ERROR_SUCCESS)
-        return lResult;
-    lResult = ReadAllocFromKey(hKey, pszValueName, TRUE, pdwType, ppData, pcbData);
-    RegCloseKey(hKey);
-    return lResult;
+    return ReadAlloc(pszKey, pszSubKey, pszValueName, TRUE, pdwType, ppData, pcbData);
 }
 
 void RegClass::FreeValue(BYTE* pData)

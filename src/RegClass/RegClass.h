@@ -148,6 +148,9 @@ class RegClass
     // Opens the key of key and subKey for reading into *phKey, which the caller closes; the
     // result of the path or of the open.
     LONG OpenForRead(const char* pszKey, const char* pszSubKey, HKEY* phKey);
+    // ReadValueAlloc and ReadValueAllocW: the value through the narrow or the UTF-16 calls.
+    LONG ReadAlloc(const char* pszKey, const char* pszSubKey, const char* pszValueName, BOOL bWide,
+                   DWORD* pdwType, BYTE** ppData, DWORD* pcbData);
     // Common body of the typed reads (see GetString for the default fill).
     LONG GetTypedValue(DWORD dwType, const char* pszKey, const char* pszSubKey,
                        const char* pszValueName, const BYTE* pDefault, DWORD cbDefault, BYTE* pBuf,

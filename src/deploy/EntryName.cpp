@@ -52,7 +52,7 @@ BOOL IsContainedFileName(const char* pszName)
                 bDot = TRUE;
             else if (*pEnd != ' ')
                 bOnlyDots = FALSE;
-            pEnd += (IsDBCSLeadByte((BYTE)*pEnd) && pEnd[1]) ? 2 : 1;
+            pEnd = MbsNext(pEnd);
         }
         if (bDot && bOnlyDots)
             return FALSE;
@@ -92,7 +92,7 @@ BOOL IsPlainFileName(const char* pszName)
 {
     if (!pszName[0] || !IsContainedFileName(pszName))
         return FALSE;
-    for (const char* p = pszName; *p; p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1)
+    for (const char* p = pszName; *p; p = MbsNext(p))
         if ((unsigned char)*p < ' ' || strchr("\\/<>\"|?*", *p) != NULL)
             return FALSE;
     return TRUE;

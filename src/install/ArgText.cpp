@@ -12,13 +12,13 @@ const char* GetArgumentText(const char* pszCommandLine)
         // A quoted program name runs to the next quote and may hold blanks.
         p++;
         while (*p && *p != '"')
-            p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1;
+            p = MbsNext(p);
         if (*p == '"')
             p++;
     }
     // The rest of the name (also after a closing quote) up to the first blank or control.
     while ((BYTE)*p > ' ')
-        p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1;
+        p = MbsNext(p);
     while (*p && (BYTE)*p <= ' ')
         p++;
     return p;

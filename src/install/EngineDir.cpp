@@ -8,7 +8,6 @@
 
 static const char s_szDefaultSubPath[] = "\\QM\\SharedComponents\\ScanEngine";
 static const char s_szRootSubPath[] = "\\Program Files\\QM\\SharedComponents\\ScanEngine";
-static const char s_szDefaultProduct[] = "Morvelin";
 
 static const char s_szNoDrive[] = "Orvane: Invalid Scan Engine path [%s], please try again!!\n";
 static const char s_szLocalized[] =
@@ -127,7 +126,7 @@ static int SetDefaultEngineDir(RUN_STATE* pRun, BOOL bFirstInstall)
     if (bFirstInstall)
     {
         if (!pRun->szProductName[0])
-            lstrcpynA(pRun->szProductName, s_szDefaultProduct, sizeof(pRun->szProductName));
+            lstrcpynA(pRun->szProductName, DEFAULT_PRODUCT_NAME, sizeof(pRun->szProductName));
         MbsUpper(pRun->szProductName);
         WriteLog("Orvane: Missing engine path from registry and from argument, set to default "
                  "path[%s] ProductName[%s]\n",
@@ -374,4 +373,10 @@ int CheckEngineDirSafety(RUN_STATE* pRun)
             nExit = SecureExistingDir(pRun, aszSubDirs[i]);
     }
     return nExit;
+}
+
+void FormSubDir(char* szOut, const char* pszEngPath, const char* pszName)
+{
+    _snprintf(szOut, MAX_PATH, "%s\\%s", pszEngPath, pszName);
+    szOut[MAX_PATH - 1] = '\0';
 }

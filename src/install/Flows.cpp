@@ -8,8 +8,6 @@
 #include <stdio.h>
 #include <string.h>
 
-static const char s_szDefaultProduct[] = "Morvelin";
-
 // The sections of an engine set, common section first; any set other than 1 and 2 takes both.
 static int GetSections(int* anSections)
 {
@@ -35,13 +33,6 @@ static void CopyAllSections(RUN_STATE* pRun)
     int nSections = GetSections(anSections);
     for (int i = 0; i < nSections; i++)
         CopySectionFiles(pRun->szEngPath, anSections[i], &pRun->bNeedReboot);
-}
-
-// The engine directory leaves room for "\Incoming" (it was refused otherwise), so these fit.
-static void FormSubDir(char* szOut, const char* pszEngPath, const char* pszName)
-{
-    _snprintf(szOut, MAX_PATH, "%s\\%s", pszEngPath, pszName);
-    szOut[MAX_PATH - 1] = '\0';
 }
 
 int RunInstall(RUN_STATE* pRun)
@@ -101,7 +92,7 @@ static void ApplyDefaultProduct(RUN_STATE* pRun)
 {
     if (pRun->lpCmdLine[0] == '\0' && g_bDefaultArgs)
     {
-        lstrcpynA(pRun->szProductName, s_szDefaultProduct, sizeof(pRun->szProductName));
+        lstrcpynA(pRun->szProductName, DEFAULT_PRODUCT_NAME, sizeof(pRun->szProductName));
         MbsUpper(pRun->szProductName);
     }
 }

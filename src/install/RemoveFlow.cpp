@@ -67,12 +67,6 @@ static BOOL IsAbsoluteDir(const char* pszPath)
     return bDrive || (pszPath[0] == '\\' && pszPath[1] == '\\');
 }
 
-static void FormSubDir(char* szOut, const char* pszEngPath, const char* pszName)
-{
-    _snprintf(szOut, MAX_PATH, "%s\\%s", pszEngPath, pszName);
-    szOut[MAX_PATH - 1] = '\0';
-}
-
 // A directory that still holds a file waiting for the restart is emptied only by that restart:
 // its deletion is asked for after the files' own, so the system meets it empty, or finds a file
 // that is not ours in it and leaves it. 95, 98 and ME cannot remove a directory at the restart
@@ -81,7 +75,7 @@ static void RemoveDirNowOrAtRestart(const char* pszDir, BOOL bNeedReboot)
 {
     if (RemoveEmptyDir(pszDir) || !bNeedReboot)
         return;
-    if (g_dwOSType == OSID_NT351 || g_dwOSType == OSID_NT4 || g_dwOSType == OSID_W2K)
+    if (IsNtFamilyPlatform())
         DeleteFileOnReboot(pszDir);
     else
         WriteLog("Orvane: Dir [%s] stays, the restart cannot remove it\n", pszDir);

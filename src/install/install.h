@@ -202,6 +202,14 @@ int ResolveFirstInstallEngineDir(RUN_STATE* pRun);
 // *pbFromRecord tells whether the directory came from the stored value.
 int ResolveUpdateEngineDir(RUN_STATE* pRun, BOOL* pbFromRecord);
 
+// The product a run registers when the argument text names none and the run stands for the
+// suite's default request.
+#define DEFAULT_PRODUCT_NAME "Morvelin"
+
+// pszEngPath\pszName into szOut (MAX_PATH): Logs and Incoming. An accepted engine directory
+// leaves room for "\Incoming", so these fit.
+void FormSubDir(char* szOut, const char* pszEngPath, const char* pszName);
+
 // On the NT family, before anything is written to or deleted from the engine directory: refuses
 // it (EXIT_INVALID_PATH) when it, a directory above it, Logs or Incoming is a reparse point, or
 // when it, Logs or Incoming is owned by an account other than the system account, Administrators,
