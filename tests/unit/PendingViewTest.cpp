@@ -186,8 +186,10 @@ TEST_F(PendingView, SnapshotAfterAWithdrawalShowsTheListAsStored)
         PENDING_VIEW view;
         OpenPendingView(&view, strDir.c_str());
         if (c.bRequestAfterOpen)
+        {
             ASSERT_TRUE(RemoveFileOnReboot(harness::ShortUpper(strOther + "000").c_str(),
                                            strUOther.c_str()));
+        }
         EXPECT_TRUE(WithdrawDeletionInView(&view, strKept.c_str()));
         REG_BUF regBuf;
         TakeRegBufOfView(&regBuf, &view);
