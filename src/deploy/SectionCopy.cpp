@@ -102,9 +102,10 @@ static void KeepFileFromRemoval(COPY_PASS* pPass, const char* pszPath)
 {
     if (!KeepFromRemoval(&pPass->view, pszPath))
         return;
-    // The pass's snapshot of the pending list still shows the deletion.
+    // The pass's snapshot of the pending list still shows the deletion; the view holds the list
+    // as the withdrawal left it.
     ReleaseRegBuf(&pPass->regBuf);
-    TakeRegBuf(&pPass->regBuf);
+    TakeRegBufOfView(&pPass->regBuf, &pPass->view);
 }
 
 // Stages one file of a signature pair: no existence or freshness test, no attribute reset, and a
@@ -153,20 +154,11 @@ static void RefreshStagedCopy(const MANIFEST_ENTRY* pEntry)
 
 static BOOL ShouldStage(const char* pszName)
 {
-    switch (g_dwOSType)
-    {
-    case OSID_W95:
-    case OSID_W98:
-    case OSID_WME:
+    if (Is9xFamilyPlatform())
         return TRUE;
-    case OSID_NT351:
-    case OSID_NT4:
-    case OSID_W2K:
-        // The boot-time scanner files serve only 9x; they are removed at the end of the pass.
-        return lstrcmpiA(pszName, "Morcmd.exe") != 0 && lstrcmpiA(pszName, "Morcmd.dat") != 0;
-    default:
-        return FALSE;
-    }
+    // The boot-time scanner files serve only 9x; they are removed at the end of the pass.
+    return IsNtFamilyPlatform() && lstrcmpiA(pszName, "Morcmd.exe") != 0 &&
+           lstrcmpiA(pszName, "Morcmd.dat") != 0;
 }
 
 static void StageEntry(COPY_PASS* pPass, const MANIFEST_ENTRY* pEntry)
@@ -259,25 +251,22 @@ static BOOL CopyEntry(const MANIFEST_ENTRY* pEntry, void* pContext)
 static void FitEngineDirectory(const char* pszEngPath, PENDING_VIEW* pView)
 {
     char szPath[MAX_PATH], szOther[MAX_PATH];
-    switch (g_dwOSType)
+    if (!Is9xFamilyPlatform())
     {
-    case OSID_W95:
-    case OSID_W98:
-        if (JoinEntryPath(szPath, pszEngPath, "Morcmd.exe", NULL) &&
-            JoinEntryPath(szOther, pszEngPath, s_szBootScanner, NULL))
-        {
-            CopyOverSafely(szPath, szOther);
-            // Made here, not by the manifest: a removal's deletion of it is taken back here too.
-            KeepFromRemoval(pView, szOther);
-        }
-        break;
-    case OSID_WME:
-        break;
-    default:
         for (const char* psz : s_apszNot9xFiles)
             if (JoinEntryPath(szPath, pszEngPath, psz, NULL))
                 DeleteFileA(szPath);
-        break;
+        return;
+    }
+    // ME starts no boot-time scanner.
+    if (g_dwOSType == OSID_WME)
+        return;
+    if (JoinEntryPath(szPath, pszEngPath, "Morcmd.exe", NULL) &&
+        JoinEntryPath(szOther, pszEngPath, s_szBootScanner, NULL))
+    {
+        CopyOverSafely(szPath, szOther);
+        // Made here, not by the manifest: a removal's deletion of it is taken back here too.
+        KeepFromRemoval(pView, szOther);
     }
 }
 
@@ -378,7 +367,8 @@ void CopySectionFiles(const char* pszEngPath, int nSection, BOOL* pbNeedReboot)
             MarkSection(szMarker);
     }
 
-    TakeRegBuf(&pass.regBuf);
+    // Nothing has changed the list since the view read it: the snapshot is made from that read.
+    TakeRegBufOfView(&pass.regBuf, &pass.view);
     WalkManifestSection(pszEngPath, nSection, CopyEntry, &pass);
     if (szMarker[0])
         UnmarkSection(szMarker);

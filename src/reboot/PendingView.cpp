@@ -11,11 +11,6 @@
 
 #include <string.h>
 
-static BOOL IsWinInitPlatform()
-{
-    return g_dwOSType == OSID_W95 || g_dwOSType == OSID_W98 || g_dwOSType == OSID_WME;
-}
-
 // TRUE when the cch characters at pszName, a name found under the directory, may be one the
 // system made up or a long one: a request of a file with such a name needs its short name asked.
 static BOOL IsMadeUpOrLong(const char* pszName, size_t cch)
@@ -83,40 +78,27 @@ static size_t DirPrefixLength(const char* pszDir)
 
 static void FreeViewStore(PENDING_VIEW* pView)
 {
-    if (pView->pwszList)
-        HeapFree(GetProcessHeap(), 0, pView->pwszList);
+    FreePendingList(&pView->list);
     if (pView->pbWinInit)
         HeapFree(GetProcessHeap(), 0, pView->pbWinInit);
-    pView->pwszList = NULL;
     pView->pbWinInit = NULL;
-    pView->cchList = 0;
     pView->cbWinInit = 0;
 }
 
-// Reads the platform's store and notes what it holds for the directory.
-static void ReadViewStore(PENDING_VIEW* pView)
+// Notes what the store as read holds for the directory.
+static void NoteViewStore(PENDING_VIEW* pView)
 {
-    FreeViewStore(pView);
     pView->bPending = FALSE;
     pView->bMadeUpNames = FALSE;
-    if (IsWinInitPlatform())
-        pView->pbWinInit = ReadWinInitText(&pView->cbWinInit);
-    else
-        pView->pwszList = ReadPendingRenames(&pView->cchList);
-    if (!pView->pwszList && !pView->pbWinInit)
+    if (!pView->list.pwszList && !pView->pbWinInit)
         return;
 
     if (!pView->bHaveDir)
     {
         pView->bHaveDir = TRUE;
-        DWORD cch = g_pfnGetShortPathNameA(pView->szLongDir, pView->szDir, sizeof(pView->szDir));
-        if (cch == 0 || cch >= sizeof(pView->szDir))
-            pView->szDir[0] = '\0';
-        else
-        {
-            MbsUpper(pView->szDir);
+        DWORD dwError;
+        if (GetRequestName(pView->szLongDir, pView->szDir, NULL, &dwError))
             pView->szDir[DirPrefixLength(pView->szDir)] = '\0';
-        }
     }
     if (!pView->szDir[0])
     {
@@ -124,20 +106,15 @@ static void ReadViewStore(PENDING_VIEW* pView)
         pView->bPending = pView->bMadeUpNames = TRUE;
         return;
     }
-    if (pView->pwszList)
+    if (pView->list.pwszList)
     {
         // Pairs of a source and a destination, the destination empty for a deletion.
-        const WCHAR* pwsz = pView->pwszList;
-        DWORD cch = pView->cchList;
-        for (DWORD i = 0; i < cch && pwsz[i];)
+        PENDING_PAIR pair;
+        for (DWORD i = 0; NextPendingPair(&pView->list, &i, &pair);)
         {
-            NoteWideName(pView, pwsz + i);
-            i += lstrlenW(pwsz + i) + 1;
-            if (i >= cch)
-                break;
-            if (pwsz[i])
-                NoteWideName(pView, pwsz + i);
-            i += lstrlenW(pwsz + i) + 1;
+            NoteWideName(pView, pair.pwszSource);
+            if (pair.pwszDest && pair.pwszDest[0])
+                NoteWideName(pView, pair.pwszDest);
         }
     }
     else
@@ -150,6 +127,17 @@ static void ReadViewStore(PENDING_VIEW* pView)
             NoteWinInitLine(pView, pView->pbWinInit + i, cbLine);
         }
     }
+}
+
+// Reads the platform's store and notes what it holds for the directory.
+static void ReadViewStore(PENDING_VIEW* pView)
+{
+    FreeViewStore(pView);
+    if (Is9xFamilyPlatform())
+        pView->pbWinInit = ReadWinInitText(&pView->cbWinInit, FALSE, NULL);
+    else
+        ReadPendingList(&pView->list);
+    NoteViewStore(pView);
 }
 
 void OpenPendingView(PENDING_VIEW* pView, const char* pszDir)
@@ -181,24 +169,12 @@ static BOOL FormRequestName(const PENDING_VIEW* pView, const char* pszPath, char
             return FALSE;
         const char* pszLeaf = pszPath + cchDir + 1;
         if (IsShortFormName(pszLeaf))
-        {
-            size_t cchShort = strlen(pView->szDir);
-            if (cchShort + 1 + strlen(pszLeaf) >= MAX_PATH)
-                return FALSE;
-            memcpy(szName, pView->szDir, cchShort);
-            szName[cchShort] = '\\';
-            lstrcpynA(szName + cchShort + 1, pszLeaf, (int)(MAX_PATH - cchShort - 1));
-            MbsUpper(szName);
-            return TRUE;
-        }
+            return JoinRequestName(pView->szDir, strlen(pView->szDir), pszLeaf, szName, NULL);
         if (!pView->bMadeUpNames)
             return FALSE;
     }
-    DWORD cch = g_pfnGetShortPathNameA(pszPath, szName, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH)
-        return FALSE;
-    MbsUpper(szName);
-    return TRUE;
+    DWORD dwError;
+    return GetRequestName(pszPath, szName, NULL, &dwError);
 }
 
 BOOL WithdrawDeletionInView(PENDING_VIEW* pView, const char* pszPath)
@@ -208,17 +184,24 @@ BOOL WithdrawDeletionInView(PENDING_VIEW* pView, const char* pszPath)
     char szName[MAX_PATH];
     if (!FormRequestName(pView, pszPath, szName))
         return FALSE;
-    BOOL bWithdrawn;
     if (pView->pbWinInit)
-        bWithdrawn = IsWinInitDeletionLast(pView->pbWinInit, pView->cbWinInit, szName) &&
-                     WithdrawWinInitDeletion(szName);
-    else if (pView->pwszList)
-        bWithdrawn = IsPendingDeletionLast(pView->pwszList, pView->cchList, szName) &&
-                     WithdrawLastPendingDeletion(szName);
-    else
-        return FALSE;
-    // What is left pending is read anew: one read for each request taken out.
-    if (bWithdrawn)
+    {
+        WININIT_FOR winInitFor;
+        ScanWinInitFor(pView->pbWinInit, pView->cbWinInit, szName, &winInitFor);
+        if (!winInitFor.bDeletedLast || !WithdrawWinInitDeletion(szName))
+            return FALSE;
+        // What is left pending is read anew: one read for each request taken out.
         ReadViewStore(pView);
-    return bWithdrawn;
+        return TRUE;
+    }
+    PENDING_FOR pendingFor;
+    PENDING_LIST left;
+    if (!ScanPendingFor(&pView->list, szName, &pendingFor) || !pendingFor.bDeletedLast ||
+        !WithdrawLastPendingDeletionInto(szName, &left))
+        return FALSE;
+    // What is left pending is the list the withdrawal stored: no read of its own.
+    FreeViewStore(pView);
+    pView->list = left;
+    NoteViewStore(pView);
+    return TRUE;
 }

@@ -7,52 +7,16 @@
 
 #include "support/support.h"
 
-static const char s_szSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-static const WCHAR s_wszPendingValue[] = L"PendingFileRenameOperations";
-
-// The path of an entry of the pending list: the system stores each path behind the "\??\" prefix
-// of its object names.
-static const WCHAR* PendingPathOf(const WCHAR* pwszEntry)
-{
-    if (pwszEntry[0] == L'\\' && pwszEntry[1] == L'?' && pwszEntry[2] == L'?' &&
-        pwszEntry[3] == L'\\')
-        return pwszEntry + 4;
-    return pwszEntry;
-}
-
 // TRUE when an entry of the pending list names the same file as wszTarget.
 static BOOL IsSamePendingPath(const WCHAR* pwszEntry, const WCHAR* pwszTarget)
 {
     return lstrcmpiW(PendingPathOf(pwszEntry), pwszTarget) == 0;
 }
 
-// Reads PendingFileRenameOperations in its stored UTF-16 form into a heap buffer with two spare
-// NUL characters, so a walk over it always ends. Returns NULL when there is no such list; the
-// caller frees the buffer and, when phKey is given, closes the key opened for writing.
-static WCHAR* ReadPendingList(DWORD* pcch, HKEY* phKey)
+// A name of the ANSI code page in the list's UTF-16 form, into wszName (MAX_PATH).
+static BOOL ToListForm(const char* pszName, WCHAR* wszName)
 {
-    HKEY hKey;
-    REGSAM sam = KEY_QUERY_VALUE | (phKey ? KEY_SET_VALUE : 0);
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, s_szSessionManagerKey, 0, sam, &hKey) != ERROR_SUCCESS)
-        return NULL;
-    WCHAR* pwszList = NULL;
-    DWORD dwType = 0;
-    DWORD cb = 0;
-    if (RegQueryValueExW(hKey, s_wszPendingValue, NULL, &dwType, NULL, &cb) == ERROR_SUCCESS &&
-        dwType == REG_MULTI_SZ)
-        pwszList = (WCHAR*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cb + 2 * sizeof(WCHAR));
-    if (pwszList && RegQueryValueExW(hKey, s_wszPendingValue, NULL, NULL, (BYTE*)pwszList, &cb) !=
-                        ERROR_SUCCESS)
-    {
-        HeapFree(GetProcessHeap(), 0, pwszList);
-        pwszList = NULL;
-    }
-    if (pwszList && phKey)
-        *phKey = hKey;
-    else
-        RegCloseKey(hKey);
-    *pcch = cb / sizeof(WCHAR);
-    return pwszList;
+    return MultiByteToWideChar(CP_ACP, 0, pszName, -1, wszName, MAX_PATH) != 0;
 }
 
 // TRUE when the list already holds this very request: the deletion of the target directly
@@ -62,119 +26,41 @@ static BOOL IsRequestPending(const char* pszExisting, const char* pszTarget)
 {
     WCHAR wszExisting[MAX_PATH];
     WCHAR wszTarget[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, pszExisting, -1, wszExisting, MAX_PATH) ||
-        !MultiByteToWideChar(CP_ACP, 0, pszTarget, -1, wszTarget, MAX_PATH))
+    if (!ToListForm(pszExisting, wszExisting) || !ToListForm(pszTarget, wszTarget))
         return FALSE;
-    DWORD cch = 0;
-    WCHAR* pwszList = ReadPendingList(&cch, NULL);
-    if (!pwszList)
-        return FALSE;
-    // Up to four strings of two pairs, in list order.
-    const WCHAR* apwsz[4] = {NULL, NULL, NULL, NULL};
+    PENDING_LIST list;
+    ReadPendingList(&list);
     BOOL bPending = FALSE;
-    for (DWORD i = 0; i < cch && pwszList[i] && !bPending;)
+    PENDING_PAIR prev, pair;
+    BOOL bPrev = FALSE;
+    for (DWORD i = 0; !bPending && NextPendingPair(&list, &i, &pair) && pair.pwszDest;
+         prev = pair, bPrev = TRUE)
     {
-        for (int n = 0; n < 2 && i < cch; n++)
-        {
-            apwsz[0] = apwsz[1];
-            apwsz[1] = apwsz[2];
-            apwsz[2] = apwsz[3];
-            apwsz[3] = pwszList + i;
-            i += lstrlenW(pwszList + i) + 1;
-        }
-        bPending = apwsz[0] && IsSamePendingPath(apwsz[0], wszTarget) && apwsz[1][0] == L'\0' &&
-                   IsSamePendingPath(apwsz[2], wszExisting) &&
-                   IsSamePendingPath(apwsz[3], wszTarget);
+        bPending = bPrev && IsSamePendingPath(prev.pwszSource, wszTarget) &&
+                   prev.pwszDest[0] == L'\0' && IsSamePendingPath(pair.pwszSource, wszExisting) &&
+                   IsSamePendingPath(pair.pwszDest, wszTarget);
     }
-    HeapFree(GetProcessHeap(), 0, pwszList);
+    FreePendingList(&list);
     return bPending;
 }
 
-// Steps from *pi over one pair of the pending list: a source, then its destination (empty for a
-// deletion, with a leading "!" when the move may replace its target). FALSE at the list's end or
-// at a source that has no destination left in the value.
-static BOOL NextPendingPair(const WCHAR* pwszList, DWORD cch, DWORD* pi, DWORD* piSource,
-                            DWORD* piDest)
-{
-    DWORD i = *pi;
-    if (i >= cch || !pwszList[i])
-        return FALSE;
-    *piSource = i;
-    i += lstrlenW(pwszList + i) + 1;
-    if (i >= cch)
-        return FALSE;
-    *piDest = i;
-    *pi = i + lstrlenW(pwszList + i) + 1;
-    return TRUE;
-}
-
-// Stores the list read from hKey without its strings from iStart up to iEnd; the value goes when
-// nothing is left, as before the first request. TRUE when stored.
-static BOOL CutPendingList(HKEY hKey, WCHAR* pwszList, DWORD cch, DWORD iStart, DWORD iEnd)
-{
-    if (iEnd > cch)
-        iEnd = cch;
-    MoveMemory(pwszList + iStart, pwszList + iEnd, (cch - iEnd) * sizeof(WCHAR));
-    DWORD cchLeft = cch - (iEnd - iStart);
-    // Nothing but the list's terminator left.
-    if (cchLeft == 0 || pwszList[0] == L'\0')
-        return RegDeleteValueW(hKey, s_wszPendingValue) == ERROR_SUCCESS;
-    return RegSetValueExW(hKey, s_wszPendingValue, 0, REG_MULTI_SZ, (const BYTE*)pwszList,
-                          cchLeft * sizeof(WCHAR)) == ERROR_SUCCESS;
-}
-
-// Takes the strings that pfnFind picks for pszName (from *piStart up to *piEnd) out of
-// PendingFileRenameOperations. The value is read and written in its stored UTF-16 form, so the
-// entries of other programs are written back unchanged even where they hold characters that the
-// ANSI code page lacks. Returns TRUE when they were taken out.
-static BOOL CutFromPendingList(const char* pszName,
-                               BOOL (*pfnFind)(const WCHAR*, DWORD, const WCHAR*, DWORD*, DWORD*))
-{
-    WCHAR wszName[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, pszName, -1, wszName, MAX_PATH))
-        return FALSE;
-    HKEY hKey = NULL;
-    DWORD cch = 0;
-    WCHAR* pwszList = ReadPendingList(&cch, &hKey);
-    if (!pwszList)
-        return FALSE;
-    DWORD iStart = 0, iEnd = 0;
-    BOOL bCut = pfnFind(pwszList, cch, wszName, &iStart, &iEnd) &&
-                CutPendingList(hKey, pwszList, cch, iStart, iEnd);
-    HeapFree(GetProcessHeap(), 0, pwszList);
-    RegCloseKey(hKey);
-    return bCut;
-}
-
-// What the list asks for the file pwszTarget names.
-struct PENDING_FOR
-{
-    BOOL bDeletion;     // a deletion of it (the pair: target, empty name)
-    BOOL bRename;       // a rename to it
-    BOOL bDeletedLast;  // the last pair that names it, as source or destination, is its deletion
-    DWORD iDeletion;    // the last deletion pair, from here
-    DWORD iDeletionEnd; // up to here
-};
-
-static void ScanPendingFor(const WCHAR* pwszList, DWORD cch, const WCHAR* pwszTarget,
-                           PENDING_FOR* pFor)
+static void ScanListFor(const PENDING_LIST* pList, const WCHAR* pwszTarget, PENDING_FOR* pFor)
 {
     ZeroMemory(pFor, sizeof(*pFor));
-    DWORD iSource, iDest;
-    for (DWORD i = 0; NextPendingPair(pwszList, cch, &i, &iSource, &iDest);)
+    PENDING_PAIR pair;
+    for (DWORD i = 0; NextPendingPair(pList, &i, &pair) && pair.pwszDest;)
     {
-        const WCHAR* pwszSource = pwszList + iSource;
-        const WCHAR* pwszDest = pwszList + iDest;
+        const WCHAR* pwszDest = pair.pwszDest;
         // A rename that may replace its target is stored with a leading "!".
         if (pwszDest[0] == L'!')
             pwszDest++;
         if (pwszDest[0] == L'\0')
         {
-            if (IsSamePendingPath(pwszSource, pwszTarget))
+            if (IsSamePendingPath(pair.pwszSource, pwszTarget))
             {
                 pFor->bDeletion = pFor->bDeletedLast = TRUE;
-                pFor->iDeletion = iSource;
-                pFor->iDeletionEnd = i;
+                pFor->iDeletion = pair.iStart;
+                pFor->iDeletionEnd = pair.iEnd;
             }
         }
         else if (IsSamePendingPath(pwszDest, pwszTarget))
@@ -182,95 +68,127 @@ static void ScanPendingFor(const WCHAR* pwszList, DWORD cch, const WCHAR* pwszTa
             pFor->bRename = TRUE;
             pFor->bDeletedLast = FALSE;
         }
-        else if (IsSamePendingPath(pwszSource, pwszTarget))
+        else if (IsSamePendingPath(pair.pwszSource, pwszTarget))
         {
             pFor->bDeletedLast = FALSE;
         }
     }
 }
 
-// Reads the list and scans it for pszTarget; FALSE when there is no list to read.
-static BOOL ReadPendingFor(const char* pszTarget, PENDING_FOR* pFor)
+BOOL ScanPendingFor(const PENDING_LIST* pList, const char* pszName, PENDING_FOR* pFor)
 {
-    WCHAR wszTarget[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, pszTarget, -1, wszTarget, MAX_PATH))
+    ZeroMemory(pFor, sizeof(*pFor));
+    WCHAR wszName[MAX_PATH];
+    if (!pList->pwszList || !ToListForm(pszName, wszName))
         return FALSE;
-    DWORD cch = 0;
-    WCHAR* pwszList = ReadPendingList(&cch, NULL);
-    if (!pwszList)
-        return FALSE;
-    ScanPendingFor(pwszList, cch, wszTarget, pFor);
-    HeapFree(GetProcessHeap(), 0, pwszList);
+    ScanListFor(pList, wszName, pFor);
     return TRUE;
 }
 
-WCHAR* ReadPendingRenames(DWORD* pcch)
+// Reads the list and scans it for pszTarget; FALSE when there is no list to read.
+static BOOL ReadPendingFor(const char* pszTarget, PENDING_FOR* pFor)
 {
-    return ReadPendingList(pcch, NULL);
+    PENDING_LIST list;
+    ReadPendingList(&list);
+    BOOL bRead = ScanPendingFor(&list, pszTarget, pFor);
+    FreePendingList(&list);
+    return bRead;
 }
 
-BOOL IsPendingDeletionLast(const WCHAR* pwszList, DWORD cch, const char* pszTarget)
-{
-    WCHAR wszTarget[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, pszTarget, -1, wszTarget, MAX_PATH))
-        return FALSE;
-    PENDING_FOR pendingFor;
-    ScanPendingFor(pwszList, cch, wszTarget, &pendingFor);
-    return pendingFor.bDeletedLast;
-}
-
-// The last deletion of pwszTarget.
-static BOOL FindLastDeletionPair(const WCHAR* pwszList, DWORD cch, const WCHAR* pwszTarget,
+// The last deletion of pwszTarget; with bOnlyLast, only when it is also the last pair that names
+// the file.
+static BOOL FindLastDeletionPair(const PENDING_LIST* pList, const WCHAR* pwszTarget, BOOL bOnlyLast,
                                  DWORD* piStart, DWORD* piEnd)
 {
     PENDING_FOR pendingFor;
-    ScanPendingFor(pwszList, cch, pwszTarget, &pendingFor);
+    ScanListFor(pList, pwszTarget, &pendingFor);
     *piStart = pendingFor.iDeletion;
     *piEnd = pendingFor.iDeletionEnd;
-    return pendingFor.bDeletion;
-}
-
-// The deletion of pwszTarget when it is the last pair that names the file.
-static BOOL FindTrailingDeletionPair(const WCHAR* pwszList, DWORD cch, const WCHAR* pwszTarget,
-                                     DWORD* piStart, DWORD* piEnd)
-{
-    PENDING_FOR pendingFor;
-    ScanPendingFor(pwszList, cch, pwszTarget, &pendingFor);
-    *piStart = pendingFor.iDeletion;
-    *piEnd = pendingFor.iDeletionEnd;
-    return pendingFor.bDeletedLast;
+    return bOnlyLast ? pendingFor.bDeletedLast : pendingFor.bDeletion;
 }
 
 // The first rename of the staged copy pwszStaged, with the deletion of its target just before it.
-static BOOL FindReplacementPairs(const WCHAR* pwszList, DWORD cch, const WCHAR* pwszStaged,
-                                 DWORD* piStart, DWORD* piEnd)
+static BOOL FindReplacementPairs(const PENDING_LIST* pList, const WCHAR* pwszStaged, DWORD* piStart,
+                                 DWORD* piEnd)
 {
-    DWORD iPrevSource = 0, iPrevDest = 0;
+    PENDING_PAIR prev, pair;
     BOOL bPrev = FALSE;
-    DWORD iSource, iDest;
-    for (DWORD i = 0; NextPendingPair(pwszList, cch, &i, &iSource, &iDest);)
+    for (DWORD i = 0; NextPendingPair(pList, &i, &pair) && pair.pwszDest; prev = pair, bPrev = TRUE)
     {
-        const WCHAR* pwszDest = pwszList + iDest;
+        const WCHAR* pwszDest = pair.pwszDest;
         if (pwszDest[0] == L'!')
             pwszDest++;
-        if (pwszDest[0] != L'\0' && IsSamePendingPath(pwszList + iSource, pwszStaged))
+        if (pwszDest[0] != L'\0' && IsSamePendingPath(pair.pwszSource, pwszStaged))
         {
-            BOOL bWithDeletion = bPrev && pwszList[iPrevDest] == L'\0' &&
-                                 IsSamePendingPath(pwszList + iPrevSource, PendingPathOf(pwszDest));
-            *piStart = bWithDeletion ? iPrevSource : iSource;
-            *piEnd = i;
+            BOOL bWithDeletion = bPrev && prev.pwszDest[0] == L'\0' &&
+                                 IsSamePendingPath(prev.pwszSource, PendingPathOf(pwszDest));
+            *piStart = bWithDeletion ? prev.iStart : pair.iStart;
+            *piEnd = pair.iEnd;
             return TRUE;
         }
-        iPrevSource = iSource;
-        iPrevDest = iDest;
-        bPrev = TRUE;
     }
     return FALSE;
 }
 
+// What a withdrawal takes out of the list.
+enum PENDING_CUT
+{
+    CUT_LAST_DELETION,     // the last deletion of the file
+    CUT_TRAILING_DELETION, // that deletion, when no pair names the file after it
+    CUT_REPLACEMENT,       // the first rename of a staged copy, with its target's deletion
+};
+
+// Takes the strings that nCut picks for pszName out of PendingFileRenameOperations, read and
+// written in its stored UTF-16 form. With pLeft given, the list as stored after the cut is
+// handed back there. Returns TRUE when the strings were taken out.
+static BOOL CutFromPendingList(const char* pszName, PENDING_CUT nCut, PENDING_LIST* pLeft)
+{
+    if (pLeft)
+        ZeroMemory(pLeft, sizeof(*pLeft));
+    WCHAR wszName[MAX_PATH];
+    if (!ToListForm(pszName, wszName))
+        return FALSE;
+    PENDING_LIST list;
+    ReadPendingList(&list);
+    if (!list.pwszList)
+    {
+        FreePendingList(&list);
+        return FALSE;
+    }
+    DWORD iStart = 0, iEnd = 0;
+    BOOL bFound =
+        nCut == CUT_REPLACEMENT
+            ? FindReplacementPairs(&list, wszName, &iStart, &iEnd)
+            : FindLastDeletionPair(&list, wszName, nCut == CUT_TRAILING_DELETION, &iStart, &iEnd);
+    BOOL bCut = FALSE;
+    if (bFound)
+    {
+        WCHAR* pwszList = (WCHAR*)list.pData;
+        DWORD cch = list.cchList;
+        if (iEnd > cch)
+            iEnd = cch;
+        MoveMemory(pwszList + iStart, pwszList + iEnd, (cch - iEnd) * sizeof(WCHAR));
+        DWORD cchLeft = cch - (iEnd - iStart);
+        bCut = StorePendingList(pwszList, cchLeft);
+        // What was stored, as a read would give it: the characters left and zero bytes after them
+        // (four past the stored bytes, as the reader leaves them); nothing when the value went.
+        if (bCut && pLeft && cchLeft > 0 && pwszList[0] != L'\0')
+        {
+            ZeroMemory(list.pData + cchLeft * sizeof(WCHAR),
+                       list.cbData + 4 - cchLeft * sizeof(WCHAR));
+            *pLeft = list;
+            pLeft->cbData = cchLeft * sizeof(WCHAR);
+            pLeft->cchList = cchLeft;
+            list.pData = NULL;
+        }
+    }
+    FreePendingList(&list);
+    return bCut;
+}
+
 static BOOL WithdrawPendingDeletion(const char* pszTarget)
 {
-    return CutFromPendingList(pszTarget, FindLastDeletionPair);
+    return CutFromPendingList(pszTarget, CUT_LAST_DELETION, NULL);
 }
 
 // The state a run stopped between its two delayed moves leaves: the deletion of pszTarget is
@@ -344,12 +262,17 @@ static BOOL IsDeletionLastForPath(const char* pszPath)
 
 BOOL WithdrawLastPendingDeletion(const char* pszTarget)
 {
-    return CutFromPendingList(pszTarget, FindTrailingDeletionPair);
+    return CutFromPendingList(pszTarget, CUT_TRAILING_DELETION, NULL);
+}
+
+BOOL WithdrawLastPendingDeletionInto(const char* pszTarget, PENDING_LIST* pLeft)
+{
+    return CutFromPendingList(pszTarget, CUT_TRAILING_DELETION, pLeft);
 }
 
 BOOL WithdrawPendingReplacement(const char* pszStaged)
 {
-    return CutFromPendingList(pszStaged, FindReplacementPairs);
+    return CutFromPendingList(pszStaged, CUT_REPLACEMENT, NULL);
 }
 
 BOOL DeleteFileOnReboot(const char* pszPath)
@@ -357,13 +280,11 @@ BOOL DeleteFileOnReboot(const char* pszPath)
     // The short, upper-case name, as the copy pass names the file in its replacements, so that a
     // later lookup sees the deletion and the replacements of the one file under one name.
     char szShort[MAX_PATH];
-    DWORD cchShort = g_pfnGetShortPathNameA(pszPath, szShort, sizeof(szShort));
-    BOOL bShort = cchShort != 0 && cchShort < sizeof(szShort);
+    DWORD dwError;
+    BOOL bShort = GetRequestName(pszPath, szShort, NULL, &dwError);
     if (!bShort)
         WriteLog("DeleteFileOnReboot: GetShortPathName [%s] fail: %d\n", pszPath,
                  (int)GetLastError());
-    else
-        MbsUpper(szShort);
     const char* pszName = bShort ? szShort : pszPath;
     WriteLog("DeleteFileOnReboot: [%s]\n", pszName);
     if (IsDeletionLastForPath(pszName))

@@ -31,9 +31,43 @@ static BOOL GetShortName(const char* pszLong, char* szShort, DWORD* pdwError)
     return TRUE;
 }
 
-static BOOL IsWinInitPlatform()
+// Every request names its file by the short form, upper case, so that the requests of one file
+// made by the copy pass, by a removal and by the pending view all carry one name. The letter case
+// is set here alone, for the names the platform gives and for those formed by hand.
+static void FormRequestName(const char* pszGiven, char* szName)
 {
-    return g_dwOSType == OSID_W95 || g_dwOSType == OSID_W98 || g_dwOSType == OSID_WME;
+    if (szName != pszGiven)
+        MbsCopy(szName, MAX_PATH, pszGiven);
+    MbsUpper(szName);
+}
+
+BOOL GetRequestName(const char* pszPath, char* szName, char* szGiven, DWORD* pdwError)
+{
+    char szShort[MAX_PATH];
+    char* pszShort = szGiven ? szGiven : szShort;
+    if (!GetShortName(pszPath, pszShort, pdwError))
+    {
+        szName[0] = '\0';
+        return FALSE;
+    }
+    FormRequestName(pszShort, szName);
+    return TRUE;
+}
+
+BOOL JoinRequestName(const char* pszDirShort, size_t cchDir, const char* pszLeaf, char* szName,
+                     char* szGiven)
+{
+    char szJoined[MAX_PATH];
+    char* pszJoined = szGiven ? szGiven : szJoined;
+    size_t cchLeaf = strlen(pszLeaf);
+    szName[0] = pszJoined[0] = '\0';
+    if (cchDir + 1 + cchLeaf >= MAX_PATH)
+        return FALSE;
+    memcpy(pszJoined, pszDirShort, cchDir);
+    pszJoined[cchDir] = '\\';
+    memcpy(pszJoined + cchDir + 1, pszLeaf, cchLeaf + 1);
+    FormRequestName(pszJoined, szName);
+    return TRUE;
 }
 
 BOOL IsShortFormName(const char* pszName)
@@ -64,16 +98,16 @@ BOOL IsShortFormName(const char* pszName)
 }
 
 // A target that does not exist yet (a signature file staged with its DLL before it was ever
-// installed) has no short name. The name its request uses goes into szEngFile (MAX_PATH): the
-// long name on the NT family; where the request must use short names (WININIT.INI), the
-// directory's short path and the file name when that is a valid 8.3 name. Where neither can be
-// had, the staged copy is put in place at once, since nothing can hold a file that does not
-// exist; FALSE then, and there is nothing to schedule.
+// installed) has no short name. The name its request uses goes into szEngFile (MAX_PATH), upper
+// case as every request name: the long name on the NT family; where the request must use short
+// names (WININIT.INI), the directory's short path and the file name when that is a valid 8.3
+// name. Where neither can be had, the staged copy is put in place at once, since nothing can hold
+// a file that does not exist; FALSE then, and there is nothing to schedule.
 static BOOL NameMissingTarget(const char* pszStaged, const char* pszTarget, char* szEngFile)
 {
-    if (!IsWinInitPlatform())
+    if (!Is9xFamilyPlatform())
     {
-        MbsCopy(szEngFile, MAX_PATH, pszTarget);
+        FormRequestName(pszTarget, szEngFile);
         WriteLog("Orvane: szEngFile:%s does not exist yet, using its long name\n", pszTarget);
         return TRUE;
     }
@@ -99,12 +133,14 @@ static BOOL NameMissingTarget(const char* pszStaged, const char* pszTarget, char
         }
         else
         {
-            int n =
-                _snprintf(szEngFile, MAX_PATH, bRoot ? "%s%s" : "%s\\%s", szDirShort, pszSlash + 1);
-            bNamed = n >= 0 && n < MAX_PATH;
+            // A root's short path ends in its separator, another directory's does not.
+            size_t cchDirShort = strlen(szDirShort);
+            if (bRoot && cchDirShort > 0 && szDirShort[cchDirShort - 1] == '\\')
+                cchDirShort--;
+            char szGiven[MAX_PATH];
+            bNamed = JoinRequestName(szDirShort, cchDirShort, pszSlash + 1, szEngFile, szGiven);
             if (bNamed)
-                WriteLog("Orvane: szEngFile:%s does not exist yet, using %s\n", pszTarget,
-                         szEngFile);
+                WriteLog("Orvane: szEngFile:%s does not exist yet, using %s\n", pszTarget, szGiven);
             else
                 WriteLog("Orvane: szEngFile:%s does not exist yet and its short form is longer "
                          "than %d characters\n",
@@ -131,19 +167,19 @@ static BOOL NameMissingTarget(const char* pszStaged, const char* pszTarget, char
 
 void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* pszRegBuf)
 {
-    char szFile[MAX_PATH];
-    char szEngFile[MAX_PATH];
+    char szFile[MAX_PATH], szGivenFile[MAX_PATH];
+    char szEngFile[MAX_PATH], szGivenEngFile[MAX_PATH];
     DWORD dwError;
 
-    BOOL bHaveFile = GetShortName(pszStaged, szFile, &dwError);
+    BOOL bHaveFile = GetRequestName(pszStaged, szFile, szGivenFile, &dwError);
     if (bHaveFile)
-        WriteLog("Orvane: GetShortPathName %s of szFile:%s \n", szFile, pszStaged);
+        WriteLog("Orvane: GetShortPathName %s of szFile:%s \n", szGivenFile, pszStaged);
     else
         WriteLog("Orvane: GetShortPathName szFile:%s fail: %d\n", pszStaged, (int)dwError);
 
-    BOOL bHaveEngFile = GetShortName(pszTarget, szEngFile, &dwError);
+    BOOL bHaveEngFile = GetRequestName(pszTarget, szEngFile, szGivenEngFile, &dwError);
     if (bHaveEngFile)
-        WriteLog("Orvane: GetShortPathName %s of szEngFile:%s \n", szEngFile, pszTarget);
+        WriteLog("Orvane: GetShortPathName %s of szEngFile:%s \n", szGivenEngFile, pszTarget);
     else
         WriteLog("Orvane: GetShortPathName szEngFile:%s fail: %d\n", pszTarget, (int)dwError);
 
@@ -160,17 +196,15 @@ void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* psz
             return;
     }
 
-    MbsUpper(szFile);
-    MbsUpper(szEngFile);
     if (pszRegBuf)
         MbsUpper(pszRegBuf);
 
     if (CanYouFindMe(szEngFile, pszRegBuf))
     {
         // Found may mean half a request, left by a run stopped between its two operations.
-        if (g_dwOSType == OSID_NT351 || g_dwOSType == OSID_NT4 || g_dwOSType == OSID_W2K)
+        if (IsNtFamilyPlatform())
             CompleteLoneDeletion(szFile, szEngFile);
-        else if (IsWinInitPlatform() && CompleteLoneRenameLine(szEngFile))
+        else if (Is9xFamilyPlatform() && CompleteLoneRenameLine(szEngFile))
             WriteLog("RemoveFileOnReboot: rename of [%s] pending without its deletion, add it\n",
                      szEngFile);
         return;
@@ -178,22 +212,13 @@ void ScheduleReplacement(const char* pszStaged, const char* pszTarget, char* psz
     RemoveFileOnReboot(szFile, szEngFile);
 }
 
-// The short, upper-case name of the file pszPath, as requests name it; FALSE when it has none.
-static BOOL GetRequestName(const char* pszPath, char* szName)
-{
-    DWORD dwError;
-    if (!GetShortName(pszPath, szName, &dwError))
-        return FALSE;
-    MbsUpper(szName);
-    return TRUE;
-}
-
 BOOL WithdrawReplacement(const char* pszStaged)
 {
     char szName[MAX_PATH];
-    if (!GetRequestName(pszStaged, szName))
+    DWORD dwError;
+    if (!GetRequestName(pszStaged, szName, NULL, &dwError))
         return FALSE;
-    if (IsWinInitPlatform())
+    if (Is9xFamilyPlatform())
         return WithdrawWinInitReplacement(szName);
     return WithdrawPendingReplacement(szName);
 }

@@ -47,17 +47,7 @@ static BOOL IsRenameLineOf(const char* pb, size_t cbLine, const char* pszTarget)
     return cbLine > cchTarget && pb[cchTarget] == '=' && _strnicmp(pb, pszTarget, cchTarget) == 0;
 }
 
-// What the first cb bytes of the content ask for the file pszShortPath names.
-struct WININIT_FOR
-{
-    BOOL bDeletion;    // a deletion line of it, "NUL=<file>"
-    BOOL bRename;      // a rename line of it, "<file>=<staged copy>"
-    BOOL bDeletedLast; // its last deletion line follows every rename line of it
-    size_t iDeletion;  // that last deletion line, from here
-    size_t cbDeletion; // and this long
-};
-
-static void ScanWinInitFor(const char* pb, size_t cb, const char* pszShortPath, WININIT_FOR* pFor)
+void ScanWinInitFor(const char* pb, size_t cb, const char* pszShortPath, WININIT_FOR* pFor)
 {
     ZeroMemory(pFor, sizeof(*pFor));
     size_t cbLine;
@@ -86,67 +76,126 @@ static BOOL IsDeletionLastLine(const char* pb, size_t cb, const char* pszShortPa
     return winInitFor.bDeletedLast;
 }
 
+// How the file's one reader opens it.
+enum WININIT_OPEN
+{
+    WININIT_READ,   // to read it, beside other readers
+    WININIT_SCAN,   // the same, beside writers too, as the C runtime opens a file to read
+    WININIT_EDIT,   // to edit it where it is there, held with share mode 0
+    WININIT_CREATE, // the same, made empty where it is not there
+};
+
+// WININIT.INI opened and read whole.
+struct WININIT_FILE
+{
+    HANDLE hFile;  // held open for the edit, else INVALID_HANDLE_VALUE
+    BYTE* pb;      // the content in a heap buffer with the room asked for behind it
+    DWORD cb;      // its bytes
+    BOOL bMissing; // the file is not there, or the Windows directory gives no path for it
+};
+
+static void CloseWinInitFile(WININIT_FILE* pFile)
+{
+    if (pFile->pb)
+        HeapFree(GetProcessHeap(), 0, pFile->pb);
+    if (pFile->hFile != INVALID_HANDLE_VALUE)
+        CloseHandle(pFile->hFile);
+    pFile->pb = NULL;
+    pFile->hFile = INVALID_HANDLE_VALUE;
+}
+
+// Opens the file as nOpen asks and reads its whole content into a buffer with cbRoom bytes to
+// spare. FALSE when it cannot be opened or read whole, and (but for WININIT_CREATE, whose edit
+// starts from nothing) when it is empty: nothing is held open then. The file read is closed at
+// once; an edit keeps it held until CloseWinInitFile.
+static BOOL OpenWinInitFile(WININIT_FILE* pFile, WININIT_OPEN nOpen, DWORD cbRoom)
+{
+    pFile->hFile = INVALID_HANDLE_VALUE;
+    pFile->pb = NULL;
+    pFile->cb = 0;
+    pFile->bMissing = FALSE;
+    char szPath[MAX_PATH];
+    if (!GetWinInitPath(szPath))
+    {
+        pFile->bMissing = TRUE;
+        return FALSE;
+    }
+    BOOL bEdit = nOpen != WININIT_READ && nOpen != WININIT_SCAN;
+    DWORD dwShare = nOpen == WININIT_SCAN ? FILE_SHARE_READ | FILE_SHARE_WRITE
+                    : bEdit               ? 0
+                                          : FILE_SHARE_READ;
+    HANDLE hFile = CreateFileA(
+        szPath, GENERIC_READ | (bEdit ? GENERIC_WRITE : 0), dwShare, NULL,
+        nOpen == WININIT_CREATE ? OPEN_ALWAYS : OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL | (nOpen == WININIT_CREATE ? FILE_FLAG_SEQUENTIAL_SCAN : 0), NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+    {
+        DWORD dwError = GetLastError();
+        pFile->bMissing = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+        return FALSE;
+    }
+    pFile->hFile = hFile;
+
+    DWORD dwSizeHigh = 0;
+    // INVALID_FILE_SIZE is also a valid low part: only the error code tells a failure.
+    SetLastError(NO_ERROR);
+    DWORD cbFile = GetFileSize(hFile, &dwSizeHigh);
+    // A size that cannot be expressed in 32 bits with the room leaves the file as it is.
+    BOOL bRead = !(cbFile == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) && dwSizeHigh == 0 &&
+                 cbFile <= MAXDWORD - cbRoom && (cbFile > 0 || nOpen == WININIT_CREATE);
+    if (bRead)
+        pFile->pb = (BYTE*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)cbFile + cbRoom);
+    bRead =
+        pFile->pb && ReadFile(hFile, pFile->pb, cbFile, &pFile->cb, NULL) && pFile->cb == cbFile;
+    if (!bRead)
+    {
+        CloseWinInitFile(pFile);
+        pFile->cb = 0;
+        return FALSE;
+    }
+    if (!bEdit)
+    {
+        CloseHandle(hFile);
+        pFile->hFile = INVALID_HANDLE_VALUE;
+    }
+    return TRUE;
+}
+
+// Writes the cb bytes at pb as the whole content of the file held for an edit, in one piece from
+// its start.
+static BOOL RewriteWinInitFile(WININIT_FILE* pFile, const BYTE* pb, DWORD cb)
+{
+    DWORD cbWritten = 0;
+    return SetFilePointer(pFile->hFile, 0, NULL, FILE_BEGIN) == 0 &&
+           WriteFile(pFile->hFile, pb, cb, &cbWritten, NULL) && cbWritten == cb &&
+           SetEndOfFile(pFile->hFile);
+}
+
 // Adds the line szEntry to the [Rename] section: under its header (bAtEnd FALSE) or as its last
 // line (bAtEnd TRUE). With pszUnlessDeleted given, nothing is written when the content already
 // deletes that file last; the result is then 1.
 static BOOL WriteWinInitLine(const char* szEntry, int cchEntry, BOOL bAtEnd,
                              const char* pszUnlessDeleted)
 {
-    char szPath[MAX_PATH];
-    if (!GetWinInitPath(szPath))
+    // The buffer must hold the old content, a header, a line end and the line. The new content is
+    // made in memory and written in one piece from the start of the file: the file grows only as
+    // that write lands, so a run stopped at any point leaves the old content or the new one, never
+    // a file grown by zero bytes or half moved.
+    WININIT_FILE file;
+    if (!OpenWinInitFile(&file, WININIT_CREATE, (DWORD)cchEntry + WININIT_RENAME_HEADER_LEN + 2))
         return FALSE;
-
-    HANDLE hFile = CreateFileA(szPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return FALSE;
-
-    DWORD dwSizeHigh = 0;
-    // INVALID_FILE_SIZE is also a valid low part: only the error code tells a failure.
-    SetLastError(NO_ERROR);
-    DWORD dwOldSize = GetFileSize(hFile, &dwSizeHigh);
-    // The buffer must hold the old content, a header, a line end and the line; a size that cannot
-    // be expressed in 32 bits leaves the file as it is.
-    if ((dwOldSize == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || dwSizeHigh != 0 ||
-        dwOldSize > MAXDWORD - (DWORD)cchEntry - WININIT_RENAME_HEADER_LEN - 2)
+    BOOL bWritten;
+    if (pszUnlessDeleted && IsDeletionLastLine((const char*)file.pb, file.cb, pszUnlessDeleted))
     {
-        CloseHandle(hFile);
-        return FALSE;
+        bWritten = TRUE;
     }
-
-    // The new content is made in memory and written in one piece from the start of the file:
-    // the file grows only as that write lands, so a run stopped at any point leaves the old
-    // content or the new one, never a file grown by zero bytes or half moved.
-    const DWORD cbRoom = dwOldSize + (DWORD)cchEntry + WININIT_RENAME_HEADER_LEN + 2;
-    BYTE* pBuf = (BYTE*)HeapAlloc(GetProcessHeap(), 0, cbRoom);
-    if (!pBuf)
+    else
     {
-        CloseHandle(hFile);
-        return FALSE;
+        DWORD dwNewSize = bAtEnd ? AppendWinInitLine(file.pb, file.cb, szEntry, (DWORD)cchEntry)
+                                 : InsertWinInitLine(file.pb, file.cb, szEntry, (DWORD)cchEntry);
+        bWritten = RewriteWinInitFile(&file, file.pb, dwNewSize);
     }
-    DWORD cbRead = 0;
-    BOOL bWritten = FALSE;
-    if (ReadFile(hFile, pBuf, dwOldSize, &cbRead, NULL) && cbRead == dwOldSize)
-    {
-        if (pszUnlessDeleted && IsDeletionLastLine((const char*)pBuf, cbRead, pszUnlessDeleted))
-        {
-            bWritten = TRUE;
-        }
-        else
-        {
-            DWORD dwNewSize = bAtEnd ? AppendWinInitLine(pBuf, dwOldSize, szEntry, (DWORD)cchEntry)
-                                     : InsertWinInitLine(pBuf, dwOldSize, szEntry, (DWORD)cchEntry);
-            DWORD cbWritten = 0;
-            if (SetFilePointer(hFile, 0, NULL, FILE_BEGIN) == 0 &&
-                WriteFile(hFile, pBuf, dwNewSize, &cbWritten, NULL) && cbWritten == dwNewSize)
-            {
-                SetEndOfFile(hFile);
-                bWritten = TRUE;
-            }
-        }
-    }
-    HeapFree(GetProcessHeap(), 0, pBuf);
-    CloseHandle(hFile);
+    CloseWinInitFile(&file);
     return bWritten;
 }
 
@@ -172,63 +221,20 @@ BOOL AddWinInitDeletion(const char* pszShortPath)
     return WriteWinInitLine(szEntry, cchEntry, TRUE, pszShortPath);
 }
 
-// The whole content of the open file in a heap buffer of *pcb bytes, which the caller frees; NULL
-// when it is empty or cannot be read whole.
-static char* ReadWholeFile(HANDLE hFile, DWORD* pcb)
+char* ReadWinInitText(DWORD* pcb, BOOL bBesideWriters, BOOL* pbMissing)
 {
-    *pcb = 0;
-    DWORD dwHigh = 0;
-    DWORD cbFile = GetFileSize(hFile, &dwHigh);
-    if (cbFile == INVALID_FILE_SIZE || dwHigh != 0 || cbFile == 0)
-        return NULL;
-    char* pb = (char*)HeapAlloc(GetProcessHeap(), 0, cbFile);
-    if (pb && (!ReadFile(hFile, pb, cbFile, pcb, NULL) || *pcb != cbFile))
-    {
-        HeapFree(GetProcessHeap(), 0, pb);
-        pb = NULL;
-        *pcb = 0;
-    }
-    return pb;
-}
-
-// WININIT.INI opened for reading (share mode 0 and writing when bEdit), or INVALID_HANDLE_VALUE.
-static HANDLE OpenWinInit(BOOL bEdit)
-{
-    char szPath[MAX_PATH];
-    if (!GetWinInitPath(szPath))
-        return INVALID_HANDLE_VALUE;
-    return CreateFileA(szPath, GENERIC_READ | (bEdit ? GENERIC_WRITE : 0),
-                       bEdit ? 0 : FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                       NULL);
-}
-
-// WININIT.INI's content in a heap buffer of *pcb bytes, which the caller frees; NULL when there is
-// no such file or nothing in it.
-static char* ReadWinInit(DWORD* pcb)
-{
-    *pcb = 0;
-    HANDLE hFile = OpenWinInit(FALSE);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return NULL;
-    char* pb = ReadWholeFile(hFile, pcb);
-    CloseHandle(hFile);
-    return pb;
-}
-
-char* ReadWinInitText(DWORD* pcb)
-{
-    return ReadWinInit(pcb);
-}
-
-BOOL IsWinInitDeletionLast(const char* pb, DWORD cb, const char* pszShortPath)
-{
-    return IsDeletionLastLine(pb, cb, pszShortPath);
+    WININIT_FILE file;
+    BOOL bRead = OpenWinInitFile(&file, bBesideWriters ? WININIT_SCAN : WININIT_READ, 0);
+    if (pbMissing)
+        *pbMissing = file.bMissing;
+    *pcb = file.cb;
+    return bRead ? (char*)file.pb : NULL;
 }
 
 BOOL CompleteLoneRenameLine(const char* pszTarget)
 {
     DWORD cbRead = 0;
-    char* pb = ReadWinInit(&cbRead);
+    char* pb = ReadWinInitText(&cbRead, FALSE, NULL);
     if (!pb)
         return FALSE;
 
@@ -302,31 +308,25 @@ static BOOL FindReplacement(const char* pb, size_t cb, const char* pszName, WINI
 static BOOL CutWinInitLines(BOOL (*pfnFind)(const char*, size_t, const char*, WININIT_CUT*),
                             const char* pszName)
 {
-    HANDLE hFile = OpenWinInit(TRUE);
-    if (hFile == INVALID_HANDLE_VALUE)
+    WININIT_FILE file;
+    if (!OpenWinInitFile(&file, WININIT_EDIT, 0))
         return FALSE;
-    DWORD cbRead = 0;
-    char* pb = ReadWholeFile(hFile, &cbRead);
+    char* pb = (char*)file.pb;
     WININIT_CUT cut = {{0, 0}, {0, 0}, 0};
     BOOL bCut = FALSE;
-    if (pb && pfnFind(pb, cbRead, pszName, &cut))
+    if (pfnFind(pb, file.cb, pszName, &cut))
     {
         // The later line first, so the earlier one's offset still holds.
-        size_t cbNew = cbRead;
+        size_t cbNew = file.cb;
         for (int n = 0; n < cut.nLines; n++)
         {
             size_t iStart = cut.aiStart[n], cbLine = cut.acb[n];
             memmove(pb + iStart, pb + iStart + cbLine, cbNew - iStart - cbLine);
             cbNew -= cbLine;
         }
-        DWORD cbWritten = 0;
-        bCut = SetFilePointer(hFile, 0, NULL, FILE_BEGIN) == 0 &&
-               WriteFile(hFile, pb, (DWORD)cbNew, &cbWritten, NULL) && cbWritten == cbNew &&
-               SetEndOfFile(hFile);
+        bCut = RewriteWinInitFile(&file, file.pb, (DWORD)cbNew);
     }
-    if (pb)
-        HeapFree(GetProcessHeap(), 0, pb);
-    CloseHandle(hFile);
+    CloseWinInitFile(&file);
     return bCut;
 }
 

@@ -89,12 +89,23 @@ BOOL WithdrawReplacement(const char* pszStaged);
 // ---------------------------------------------------------------------------------------------
 // A pass's view of the removal's deletions in one engine directory (PendingView.cpp).
 
+// PendingFileRenameOperations as one read gives it, through the UTF-16 calls: every question
+// about the list is answered from such a read. Only a REG_MULTI_SZ holds pairs; a value of any
+// other type is still there for the copy pass's snapshot, which searches whatever it holds.
+struct PENDING_LIST
+{
+    BYTE* pData;           // the value as stored and four zero bytes, NULL when it was not read
+    DWORD cbData;          // its bytes
+    DWORD dwType;          // its type
+    const WCHAR* pwszList; // pData when the value is a REG_MULTI_SZ, else NULL
+    DWORD cchList;         // the list's characters (two spare NULs follow them)
+};
+
 // The platform's store of pending requests (PendingFileRenameOperations on the NT family,
 // WININIT.INI on 95, 98 and ME) as read once for a pass, and what it holds for the directory.
 struct PENDING_VIEW
 {
-    WCHAR* pwszList;   // the pending list, NULL when none (or not this platform's store)
-    DWORD cchList;     // its characters
+    PENDING_LIST list; // the pending list (nothing read when not this platform's store)
     char* pbWinInit;   // WININIT.INI's content, NULL when none
     DWORD cbWinInit;   // its bytes
     BOOL bPending;     // a pending name is the directory or a file in it
@@ -110,9 +121,10 @@ void OpenPendingView(PENDING_VIEW* pView, const char* pszDir);
 void ClosePendingView(PENDING_VIEW* pView);
 
 // pView->bPending: takes back the deletion at the restart of pszPath (the directory, or a file or
-// directory directly in it) when it is the last request naming it, as WithdrawTrailingDeletion
-// does, and reads the store anew. FALSE at once when nothing is pending for the directory. Does
-// not log.
+// directory directly in it) when it is the last request naming it, as WithdrawLastPendingDeletion
+// and WithdrawWinInitDeletion do, and then holds the store as left: the pending list as the
+// withdrawal stored it, WININIT.INI read anew. FALSE at once when nothing is pending for the
+// directory. Does not log.
 BOOL WithdrawDeletionInView(PENDING_VIEW* pView, const char* pszPath);
 
 // ---------------------------------------------------------------------------------------------
@@ -132,6 +144,9 @@ struct REG_BUF
 // Takes the snapshot when g_dwOSType is an NT-family id; leaves pszRegBuf NULL on every other
 // id. Logs "increase RegBuf length" when the value needs the heap. Pair with ReleaseRegBuf.
 void TakeRegBuf(REG_BUF* pRegBuf);
+// The same snapshot made from the list a pass's view holds, without reading the value again: the
+// view is current from its opening, and after every request it takes out.
+void TakeRegBufOfView(REG_BUF* pRegBuf, const PENDING_VIEW* pView);
 
 // Frees the heap buffer, if any (logging "free RegBuf"), and leaves pszRegBuf NULL.
 void ReleaseRegBuf(REG_BUF* pRegBuf);

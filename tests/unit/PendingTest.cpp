@@ -187,6 +187,44 @@ TEST_F(Pending, NineXSearchesEachPieceOfALongLineByItself)
     }
 }
 
+// The lookup reads WININIT.INI as a text file: nothing behind a Ctrl-Z, and beside another
+// program that holds the file open for writing, but not beside one that holds it to itself.
+TEST_F(Pending, NineXReadsWinInitAsATextFileOpenBesideWriters)
+{
+    g_dwOSType = OSID_W98;
+    const std::string strTarget = "C:\\ENG\\X.DLL";
+    const std::string strLines = "[Rename]\r\nNUL=" + strTarget + "\r\n";
+    const struct
+    {
+        const char* pszName;
+        std::string strFile;
+        bool bHeld;
+        DWORD dwHolderShare;
+        BOOL bFound;
+    } cases[] = {
+        {"behind a Ctrl-Z", "[Rename]\r\n\x1A" + strLines, false, 0, FALSE},
+        {"ending at a Ctrl-Z", "[Rename]\r\nNUL=" + strTarget + "\x1A\r\n", false, 0, TRUE},
+        {"held open for writing", strLines, true, FILE_SHARE_READ | FILE_SHARE_WRITE, TRUE},
+        {"held to itself", strLines, true, 0, FALSE},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        ASSERT_TRUE(harness::WriteFileBytes(harness::WinInitPath(), c.strFile));
+        HANDLE hHolder = INVALID_HANDLE_VALUE;
+        if (c.bHeld)
+        {
+            hHolder =
+                CreateFileA(harness::WinInitPath().c_str(), GENERIC_READ | GENERIC_WRITE,
+                            c.dwHolderShare, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+            ASSERT_NE(INVALID_HANDLE_VALUE, hHolder) << GetLastError();
+        }
+        EXPECT_EQ(c.bFound, CanYouFindMe(strTarget.c_str(), NULL));
+        if (hHolder != INVALID_HANDLE_VALUE)
+            CloseHandle(hHolder);
+    }
+}
+
 // The snapshot of the value as Wine stores it: a target is pending only where one of its strings
 // ends with it, whatever prefix or letter case the request was recorded with.
 TEST_F(Pending, NtFindsATargetOnlyWhereAPendingNameEndsWithIt)

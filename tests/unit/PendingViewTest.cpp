@@ -121,4 +121,85 @@ TEST_F(PendingView, AsksShortNamesOnlyWhereARequestCouldNameTheFile)
         }
 }
 
+// The copy pass's snapshot as the narrow registry call gives the value: every NUL but the last one
+// shown as the separator, "" when there is no value.
+std::string NarrowSnapshot()
+{
+    std::string data;
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
+        return data;
+    DWORD cb = 0;
+    if (RegQueryValueExA(hKey, "PendingFileRenameOperations", NULL, NULL, NULL, &cb) ==
+            ERROR_SUCCESS &&
+        cb > 0)
+    {
+        data.resize(cb);
+        if (RegQueryValueExA(hKey, "PendingFileRenameOperations", NULL, NULL, (BYTE*)&data[0],
+                             &cb) != ERROR_SUCCESS)
+            cb = 0;
+        data.resize(cb);
+    }
+    RegCloseKey(hKey);
+    for (size_t i = 0; i + 1 < data.size(); i++)
+        if (data[i] == '\0')
+            data[i] = '|';
+    return data.c_str();
+}
+
+// After the view takes a deletion back, the pass's snapshot is made from the list the withdrawal
+// stored, not read again: it must show what the value holds then, as the narrow call gives it,
+// requests made since the view was opened and other programs' entries included.
+TEST_F(PendingView, SnapshotAfterAWithdrawalShowsTheListAsStored)
+{
+    const std::string strDir = harness::TestDir() + "\\Shared Engine";
+    CreateDirectoryA(strDir.c_str(), NULL);
+    const std::string strKept = strDir + "\\Osk32dll.dll";
+    const std::string strOther = strDir + "\\Brine.dll";
+    for (const std::string& str : {strKept, strOther, strOther + "000"})
+        ASSERT_TRUE(harness::WriteFileBytes(str, "x"));
+    const std::string strUKept = harness::ShortUpper(strKept);
+    const std::string strUOther = harness::ShortUpper(strOther);
+    const std::wstring wstrDeletion = L"\\??\\" + std::wstring(strUKept.begin(), strUKept.end());
+
+    const struct
+    {
+        const char* pszLabel;
+        std::vector<std::wstring> planted;
+        bool bRequestAfterOpen; // the pass asks for the other file's replacement meanwhile
+    } cases[] = {
+        {"the deletion alone", {wstrDeletion, L""}, false},
+        {"beside another program's entries",
+         {L"\\??\\C:\\Temp\\\u0416urnal.log", L"", wstrDeletion, L"",
+          L"\\??\\C:\\Temp\\new.\u00e9xe", L"!\\??\\C:\\Temp\\old.exe"},
+         false},
+        {"after a request the view did not read", {wstrDeletion, L""}, true},
+    };
+    g_dwOSType = OSID_W2K;
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszLabel);
+        harness::ResetState();
+        harness::WritePendingRenames(c.planted);
+
+        PENDING_VIEW view;
+        OpenPendingView(&view, strDir.c_str());
+        if (c.bRequestAfterOpen)
+        {
+            ASSERT_TRUE(RemoveFileOnReboot(harness::ShortUpper(strOther + "000").c_str(),
+                                           strUOther.c_str()));
+        }
+        EXPECT_TRUE(WithdrawDeletionInView(&view, strKept.c_str()));
+        REG_BUF regBuf;
+        TakeRegBufOfView(&regBuf, &view);
+        ASSERT_NE(nullptr, regBuf.pszRegBuf);
+        EXPECT_EQ(NarrowSnapshot(), regBuf.pszRegBuf);
+        EXPECT_FALSE(CanYouFindMe(strUKept.c_str(), regBuf.pszRegBuf));
+        EXPECT_EQ(c.bRequestAfterOpen, CanYouFindMe(strUOther.c_str(), regBuf.pszRegBuf) != FALSE);
+        ReleaseRegBuf(&regBuf);
+        ClosePendingView(&view);
+    }
+}
+
 } // namespace
