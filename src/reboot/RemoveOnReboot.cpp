@@ -283,8 +283,7 @@ BOOL DeleteFileOnReboot(const char* pszPath)
     DWORD dwError;
     BOOL bShort = GetRequestName(pszPath, szShort, NULL, &dwError);
     if (!bShort)
-        WriteLog("DeleteFileOnReboot: GetShortPathName [%s] fail: %d\n", pszPath,
-                 (int)GetLastError());
+        WriteLog("DeleteFileOnReboot: GetShortPathName [%s] fail: %d\n", pszPath, (int)dwError);
     const char* pszName = bShort ? szShort : pszPath;
     WriteLog("DeleteFileOnReboot: [%s]\n", pszName);
     if (IsDeletionLastForPath(pszName))
