@@ -287,8 +287,9 @@ class GoldenOutput : public FlowTest
             strOut += std::to_string(dw) + "\n";
         strOut += "== MorSetup.log ==\n" + FileText(harness::LogPath());
         bool b9x = strcmp(pszWindows, "win98") == 0;
-        // A 64-bit build run as 9x writes to the 64-bit view: Wine ignores the view flags there.
-        REGSAM samView = sizeof(void*) == 8 && b9x ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+        // A 64-bit program run as 9x writes to the 64-bit view: Wine ignores the view flags
+        // there. The shipped 32-bit program, started by this test built for 64 bits, does not.
+        REGSAM samView = harness::ProgramIs64Bit() && b9x ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
         strOut += "== record ==\n";
         DumpKey(HKEY_LOCAL_MACHINE, s_szKey, samView, &strOut);
         strOut += "== environment ==\n";
